@@ -1,0 +1,127 @@
+#include "main_window/main_form.h"
+
+#include "main_window/commands.h"
+#include "main_window/seconds_rules.h"
+#include "resources/resource.h"
+
+namespace main_window {
+namespace {
+
+toolkit::FormOptions MainOptions() {
+  toolkit::FormOptions options;
+  options.caption = L"Morvane\u5173\u673A";  // Morvane关机
+  options.border = toolkit::Border::FixedSingle;
+  options.client_width_twips = 6660;
+  options.client_height_twips = 3030;
+  options.minimize_box = true;
+  options.icon = IDI_APP;
+  options.cursor = IDC_POINTER;
+  return options;
+}
+
+constexpr wchar_t kErrorTitle[] = L"\u9519\u8BEF";  // 错误
+
+}  // namespace
+
+main::main(Services services)
+    : Form(MainOptions()),
+      Frame1(*this, kFrame1, L"\u65F6\u95F4", {120, 120, 2055, 975}),  // 时间
+      Text1(*this, kText1, L"60", {240, 360, 1455, 270}, &Frame1),
+      Command1(*this, kCommand1, L"\u5F00\u59CB\u8BA1\u65F6", {120, 1200, 1455, 495}),  // 开始计时
+      Frame2(*this, kFrame2, L"\u6A21\u5F0F", {2280, 120, 2055, 975}),                   // 模式
+      Option1(*this, kOption1, L"\u5173\u673A", {360, 240, 1575, 255}, Frame2, true),    // 关机
+      Option2(*this, kOption2, L"\u91CD\u542F", {360, 600, 1575, 255}, Frame2),          // 重启
+      Command2(*this, kCommand2, L"\u6253\u5F00\u5B98\u7F51", {1680, 1200, 1335, 495}),  // 打开官网
+      Command3(*this, kCommand3, L"\u5173\u4E8E", {3120, 1200, 1215, 495}),              // 关于
+      Label1(*this, kLabel1, L"Copyright \u00A9 2014-2026 Morvane \u7248\u6743\u6240\u6709",  // 版权所有
+             {0, 2760, 5535, 255}),
+      Frame3(*this, kFrame3, L"", {120, 1800, 4215, 855}),
+      Frame4(*this, kFrame4, L"", {4440, 120, 2055, 2535}),
+      // 广告位1  诚招广告，。目前只接受文本广告，。每月15元
+      Label2(*this, kLabel2,
+             L"\u5E7F\u544A\u4F4D1  \u8BDA\u62DB\u5E7F\u544A\uFF0C\u3002\u76EE\u524D\u53EA\u63A5\u53D7\u6587\u672C"
+             L"\u5E7F\u544A\uFF0C\u3002\u6BCF\u670815\u5143",
+             {120, 120, 1815, 2295}, &Frame4),
+      // 广告位2文本广告。每月10元。
+      Label3(*this, kLabel3, L"\u5E7F\u544A\u4F4D2\u6587\u672C\u5E7F\u544A\u3002\u6BCF\u670810\u5143\u3002",
+             {120, 120, 3975, 615}, &Frame3),
+      Command4(*this, kCommand4, L"\u6700\u5C0F\u5316", {4560, 2640, 2055, 300}),  // 最小化
+      Timer1(*this, kTimer1, 1000, false),
+      services_(std::move(services)) {
+  // 最小化 overlaps the right end of the copyright line and is drawn above it.
+  Label1.SetBottomMost();
+  Text1.OnKeyPress([this](wchar_t& key) { Text1_KeyPress(key); });
+  Text1.OnChange([this] { Text1_Change(); });
+  Command1.OnClick([this] { Command1_Click(); });
+  Command2.OnClick([this] { Command2_Click(); });
+  Command3.OnClick([this] { Command3_Click(); });
+  Command4.OnClick([this] { Command4_Click(); });
+  Timer1.OnTick([this] { Timer1_Timer(); });
+}
+
+main::~main() { Unload(); }
+
+void main::Form_Load() {}
+
+void main::Form_Unload() {}
+
+void main::ShowError(std::wstring_view prompt) {
+  services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk, kErrorTitle);
+}
+
+// Start: needs a mode and a count; the countdown goes on from whatever the field holds.
+void main::Command1_Click() {
+  const bool has_mode = Option1.Value() || Option2.Value();
+  if (!has_mode) ShowError(L"\u8BF7\u9009\u62E9\u6A21\u5F0F");  // 请选择模式
+  const bool has_count = seconds::ReadValue(Text1.Text()).has_value();
+  if (!has_count) ShowError(L"\u8BF7\u8F93\u5165\u6B63\u786E\u7684\u65F6\u95F4\uFF01");  // 请输入正确的时间！
+  if (has_mode && has_count && IsLoaded()) Timer1.SetEnabled(true);
+}
+
+void main::Command2_Click() {
+  // A browser that cannot be started is not worth a message: nothing else depends on it.
+  (void)services_.launcher.Launch(BrowserCommandLine(services_.publisher_host), kLaunchShowStyle);
+}
+
+void main::Command3_Click() {
+  if (about_) about_->Show();
+}
+
+void main::Command4_Click() { Hide(); }
+
+void main::Text1_KeyPress(wchar_t& key_ascii) {
+  if (!seconds::KeyPasses(key_ascii)) key_ascii = 0;
+}
+
+void main::Text1_Change() {
+  if (seconds::IsTooLong(Text1.Text())) {
+    if (too_long_box_open_) return;  // the open box resets the field when it closes
+    too_long_box_open_ = true;
+    ShowError(L"\u8F93\u5165\u7684\u6570\u5B57\u8FC7\u5927");  // 输入的数字过大
+    too_long_box_open_ = false;
+    if (!IsLoaded()) return;
+    Text1.SetText(seconds::kResetText);
+  }
+  // The zero test: any change that leaves 0 while a mode is selected launches.
+  if (seconds::IsZero(Text1.Text()) && Option1.Value()) {
+    (void)services_.launcher.Launch(PowerCommandLine(PowerMode::Shutdown), kLaunchShowStyle);
+    Timer1.SetEnabled(false);
+  }
+  if (seconds::IsZero(Text1.Text()) && Option2.Value()) {
+    (void)services_.launcher.Launch(PowerCommandLine(PowerMode::Restart), kLaunchShowStyle);
+    Timer1.SetEnabled(false);
+  }
+}
+
+void main::Timer1_Timer() {
+  if (too_long_box_open_) return;
+  const std::wstring text = Text1.Text();
+  if (auto next = seconds::TickText(text)) {
+    Text1.SetText(*next);
+    return;
+  }
+  // Zero, nothing, or no number: the count never goes below zero; at zero it is over.
+  if (seconds::IsZero(text)) Timer1.SetEnabled(false);
+}
+
+}  // namespace main_window

@@ -1,0 +1,88 @@
+// The main window: the seconds field and the mode, the Start button, the buttons for
+// the web site, the About window and hiding to the tray, two advertisement panels and
+// the copyright line. The countdown lives here; the field is the counter.
+#pragma once
+
+#include <string>
+
+#include "toolkit/controls.h"
+#include "toolkit/form.h"
+#include "toolkit/message_box.h"
+#include "toolkit/process.h"
+
+namespace main_window {
+
+// What the main window reaches outside itself; tests replace the launcher and prompter.
+struct Services {
+  toolkit::Launcher& launcher;
+  toolkit::Prompter& prompter;
+  std::wstring publisher_host;
+};
+
+// Control ids, also what UI automation sees.
+enum ControlId : int {
+  kText1 = 101,
+  kCommand1 = 102,
+  kCommand2 = 103,
+  kCommand3 = 104,
+  kCommand4 = 105,
+  kOption1 = 106,
+  kOption2 = 107,
+  kLabel1 = 108,
+  kLabel2 = 109,
+  kLabel3 = 110,
+  kFrame1 = 111,
+  kFrame2 = 112,
+  kFrame3 = 113,
+  kFrame4 = 114,
+  kTimer1 = 1,
+};
+
+// The form `main`.
+class main final : public toolkit::Form {
+ public:
+  explicit main(Services services);
+  ~main() override;
+
+  // The About window that 关于 shows; it outlives this form.
+  void SetAboutWindow(toolkit::Form* about) noexcept { about_ = about; }
+
+  // The controls, declared in tab order (which is also their creation order).
+  toolkit::Frame Frame1;
+  toolkit::TextBox Text1;
+  toolkit::Button Command1;
+  toolkit::Frame Frame2;
+  toolkit::OptionButton Option1;
+  toolkit::OptionButton Option2;
+  toolkit::Button Command2;
+  toolkit::Button Command3;
+  toolkit::Label Label1;
+  toolkit::Frame Frame3;
+  toolkit::Frame Frame4;
+  toolkit::Label Label2;
+  toolkit::Label Label3;
+  toolkit::Button Command4;
+  toolkit::Timer Timer1;
+
+ private:
+  void Form_Load() override;
+  void Form_Unload() override;
+
+  void Command1_Click();
+  void Command2_Click();
+  void Command3_Click();
+  void Command4_Click();
+  void Text1_KeyPress(wchar_t& key_ascii);
+  void Text1_Change();
+  void Timer1_Timer();
+
+  void ShowError(std::wstring_view prompt);
+
+  Services services_;
+  toolkit::Form* about_ = nullptr;
+  // While the over-long box is open the countdown holds still, so ticks cannot stack a
+  // second box behind the first.
+  bool too_long_box_open_ = false;
+};
+
+}  // namespace main_window

@@ -1,0 +1,34 @@
+#include "main_window/seconds_rules.h"
+
+namespace main_window::seconds {
+
+bool KeyPasses(wchar_t code) noexcept { return (code >= L'0' && code <= L'9') || code == 8; }
+
+bool IsTooLong(std::wstring_view text) noexcept { return text.size() > kMaxLength; }
+
+std::optional<std::int64_t> ReadValue(std::wstring_view text) noexcept {
+  // Eighteen digits always fit in 64 bits; anything longer is not a count we take.
+  constexpr std::size_t kMaxDigits = 18;
+  if (text.empty() || text.size() > kMaxDigits) return std::nullopt;
+  std::int64_t value = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return std::nullopt;
+    value = value * 10 + (c - L'0');
+  }
+  return value;
+}
+
+std::wstring WriteValue(std::int64_t value) { return std::to_wstring(value); }
+
+std::optional<std::wstring> TickText(std::wstring_view text) {
+  const auto value = ReadValue(text);
+  if (!value || *value <= 0) return std::nullopt;
+  return WriteValue(*value - 1);
+}
+
+bool IsZero(std::wstring_view text) noexcept {
+  const auto value = ReadValue(text);
+  return value && *value == 0;
+}
+
+}  // namespace main_window::seconds

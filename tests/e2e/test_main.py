@@ -1,0 +1,470 @@
+"""End-to-end tests: the real MorvaneShutdown.exe under Wine, driven from outside.
+
+Shutdown, restart and the browser are never really launched: the program runs
+from a scratch folder where our stub cmd.exe / explorer.exe catch the launch
+and log it (see harness.py).
+"""
+
+from __future__ import annotations
+
+import time
+import unittest
+
+from harness import (
+    ERROR_BOX,
+    MAIN,
+    SPLASH,
+    ProgramRun,
+    UiDriver,
+    close_session,
+    session,
+    wait_until,
+)
+
+# Main window controls.
+TEXT1 = 101  # seconds field
+COMMAND1 = 102  # 开始计时
+COMMAND2 = 103  # 打开官网
+COMMAND3 = 104  # 关于
+COMMAND4 = 105  # 最小化
+OPTION1 = 106  # 关机
+OPTION2 = 107  # 重启
+LABEL1 = 108
+LABEL2 = 109
+LABEL3 = 110
+FRAME1 = 111
+FRAME2 = 112
+FRAME3 = 113
+FRAME4 = 114
+
+# Splash labels.
+SPLASH_TITLE = 201
+SPLASH_LOADING = 202
+SPLASH_HINT = 203
+
+SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
+RESTART_CMD = "cmd.exe /c shutdown -r -t 3"
+SITE_CMD = "explorer.exe http://www.morvane.example/"
+SW_SHOWMINIMIZED = 2
+STARTF_USESHOWWINDOW = 0x1
+
+MSG_TOO_BIG = "输入的数字过大"
+MSG_BAD_TIME = "请输入正确的时间！"
+MSG_NO_MODE = "请选择模式"
+
+WS_POPUP = 0x80000000
+WS_CAPTION = 0x00C00000
+WS_THICKFRAME = 0x00040000
+WS_MAXIMIZEBOX = 0x00010000
+WS_CHILD = 0x40000000
+BS_TYPEMASK = 0xF
+BS_GROUPBOX = 0x7
+BS_RADIO_TYPES = (0x4, 0x9)  # BS_RADIOBUTTON, BS_AUTORADIOBUTTON
+BS_PUSH_TYPES = (0x0, 0x1)  # BS_PUSHBUTTON, BS_DEFPUSHBUTTON
+
+
+def twips(left, top, width, height, frame=(0, 0)):
+    """Form designer twips (relative to `frame`'s origin) -> client pixels at 96 DPI."""
+    return ((left + frame[0]) // 15, (top + frame[1]) // 15, width // 15, height // 15)
+
+
+F1, F2, F3, F4 = (120, 120), (2280, 120), (120, 1800), (4440, 120)
+MAIN_LAYOUT = {
+    COMMAND4: twips(4560, 2640, 2055, 300),
+    FRAME4: twips(4440, 120, 2055, 2535),
+    LABEL2: twips(120, 120, 1815, 2295, F4),
+    FRAME3: twips(120, 1800, 4215, 855),
+    LABEL3: twips(120, 120, 3975, 615, F3),
+    COMMAND3: twips(3120, 1200, 1215, 495),
+    COMMAND2: twips(1680, 1200, 1335, 495),
+    FRAME2: twips(2280, 120, 2055, 975),
+    OPTION2: twips(360, 600, 1575, 255, F2),
+    OPTION1: twips(360, 240, 1575, 255, F2),
+    COMMAND1: twips(120, 1200, 1455, 495),
+    FRAME1: twips(120, 120, 2055, 975),
+    TEXT1: twips(240, 360, 1455, 270, F1),
+    LABEL1: twips(0, 2760, 5535, 255),
+}
+
+
+def setUpModule():
+    session()
+
+
+def tearDownModule():
+    close_session()
+
+
+class ProgramCase(unittest.TestCase):
+    """Starts the program (and a driver for it) once per class, or once per
+    test when FRESH_PROGRAM_PER_TEST is set."""
+
+    FRESH_PROGRAM_PER_TEST = False
+    driver: UiDriver
+    prog: ProgramRun
+
+    @staticmethod
+    def _open(holder) -> None:
+        holder.driver = UiDriver(session())
+        holder.prog = ProgramRun(session(), holder.driver)
+        holder.started_at = holder.prog.start()
+
+    @staticmethod
+    def _close(holder) -> None:
+        try:
+            holder.prog.stop()
+        finally:
+            holder.driver.close()
+
+    @classmethod
+    def setUpClass(cls):
+        if not cls.FRESH_PROGRAM_PER_TEST:
+            cls._open(cls)
+            try:
+                cls.when_started(cls)
+            except BaseException:
+                cls._close(cls)
+                raise
+
+    @classmethod
+    def tearDownClass(cls):
+        if not cls.FRESH_PROGRAM_PER_TEST:
+            cls._close(cls)
+
+    def setUp(self):
+        if self.FRESH_PROGRAM_PER_TEST:
+            self._open(self)
+            self.addCleanup(self._close, self)
+            self.when_started(self)
+
+    @staticmethod
+    def when_started(holder) -> None:
+        """Runs right after the start; `holder` is the class or the test."""
+        if not holder.driver.wait(MAIN, 20):
+            raise AssertionError("main window never appeared")
+        if not holder.driver.gone(SPLASH, 5):
+            raise AssertionError("splash window still there next to the main window")
+        holder.prog.remember_pid()
+
+    # -- helpers for tests
+
+    def field(self) -> str:
+        return self.driver.text(MAIN, TEXT1)
+
+    def wait_field(self, expected: str, timeout: float = 3.0):
+        got = wait_until(lambda: self.field() == expected, timeout)
+        self.assertTrue(got, f"field is {self.field()!r}, expected {expected!r}")
+
+    def type_over(self, text: str):
+        """Select all in the seconds field, then type `text`."""
+        self.driver.selall(MAIN, TEXT1)
+        self.driver.chars(MAIN, TEXT1, text)
+
+    def expect_box(self, prompt: str, timeout: float = 3.0):
+        got = self.driver.msgbox(timeout)
+        self.assertIsNotNone(got, f"no {ERROR_BOX!r} message box (expected {prompt!r})")
+        self.assertEqual(got, prompt)
+        self.assertEqual(self.driver.msgcount(), 1, "more than one message box")
+        self.driver.msgboxok()
+        self.assertTrue(wait_until(lambda: self.driver.msgcount() == 0, 3), "message box did not close")
+
+    def assert_launch(self, launch, exe, cmdline):
+        self.assertEqual(launch.exe, exe)
+        self.assertEqual(launch.cmdline, cmdline)
+        self.assertEqual(launch.show, SW_SHOWMINIMIZED, f"show flag of {cmdline!r}")
+        self.assertTrue(launch.flags & STARTF_USESHOWWINDOW)
+
+    def sample_field(self, seconds: float, until=None):
+        """Reads the field every ~50 ms for `seconds` (or until `until()`),
+        returning the distinct values in the order seen."""
+        seen = []
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            value = self.field()
+            if not seen or seen[-1] != value:
+                seen.append(value)
+            if until is not None and until():
+                break
+            time.sleep(0.05)
+        return seen
+
+
+class StartupTest(ProgramCase):
+    """The splash window, then the main window; their texts and geometry."""
+
+    @staticmethod
+    def when_started(cls) -> None:
+        d = cls.driver
+        # The splash lives about a second: note everything about it right away.
+        cls.splash_seen = d.wait(SPLASH, 20)
+        cls.splash_at = time.monotonic()
+        cls.splash = {}
+        if cls.splash_seen:
+            cls.splash = {
+                "client": d.rect(SPLASH, 0),
+                "window": d.wrect(SPLASH),
+                "style": d.style(SPLASH, 0),
+                "texts": {cid: d.text(SPLASH, cid) for cid in (SPLASH_TITLE, SPLASH_LOADING, SPLASH_HINT)},
+                "visible": {cid: d.visible(SPLASH, cid) for cid in (SPLASH_TITLE, SPLASH_LOADING, SPLASH_HINT)},
+                "count": d.count(SPLASH),
+                "main_count": d.count(MAIN),
+            }
+        cls.main_seen = d.wait(MAIN, 20)
+        cls.main_after = time.monotonic() - cls.splash_at
+        cls.splash_gone = d.gone(SPLASH, 3)
+        cls.screen_w, cls.screen_h, cls.work = d.screen()
+        cls.prog.remember_pid()
+
+    def assert_centred(self, caption):
+        left, top, width, height = self.driver.wrect(caption) if caption == MAIN else self.splash["window"]
+        # Centred on the screen (or its work area, which is the same here).
+        self.assertLessEqual(abs(left + width / 2 - self.screen_w / 2), 2, f"{caption} not centred across")
+        self.assertLessEqual(abs(top + height / 2 - self.screen_h / 2), 2, f"{caption} not centred down")
+
+    def test_splash_window(self):
+        self.assertTrue(self.splash_seen, "no splash window at start")
+        s = self.splash
+        self.assertEqual(s["count"], 1)
+        self.assertEqual(s["main_count"], 0, "main window exists while the splash shows")
+        style = s["style"][0]
+        self.assertTrue(style & WS_POPUP, f"splash is not a popup: {style:#x}")
+        self.assertNotEqual(style & WS_CAPTION, WS_CAPTION, "splash has a title bar")
+        self.assertEqual(s["client"], (0, 0, 406, 231))
+        self.assertEqual(s["texts"][SPLASH_TITLE], "Morvane关机工具V2014")
+        self.assertEqual(s["texts"][SPLASH_LOADING], "Loading...")
+        self.assertEqual(
+            s["texts"][SPLASH_HINT],
+            "此加载会使用网络。加载速度不会超过20秒，如果大于20秒。请重启。（本提示在第3秒出现）",
+        )
+        self.assertTrue(s["visible"][SPLASH_TITLE])
+        self.assertTrue(s["visible"][SPLASH_LOADING])
+        self.assertFalse(s["visible"][SPLASH_HINT], "the hint shows from the start")
+        self.assert_centred(SPLASH)
+
+    def test_main_replaces_splash_after_about_a_second(self):
+        self.assertTrue(self.main_seen, "main window never appeared")
+        print(f"\n  main window {self.main_after:.2f}s after the splash was seen", end=" ")
+        self.assertGreater(self.main_after, 0.4)
+        self.assertLess(self.main_after, 3.0)
+        self.assertTrue(self.splash_gone, "splash window still exists next to the main window")
+        self.assertEqual(self.driver.count(MAIN), 1)
+
+    def test_main_window_frame(self):
+        self.assertEqual(self.driver.rect(MAIN, 0), (0, 0, 444, 202))
+        style = self.driver.style(MAIN, 0)[0]
+        self.assertEqual(style & WS_CAPTION, WS_CAPTION, "main window has no title bar")
+        self.assertFalse(style & WS_THICKFRAME, "main window is resizable")
+        self.assertFalse(style & WS_MAXIMIZEBOX, "main window has a maximize box")
+        self.assert_centred(MAIN)
+
+    def test_main_layout(self):
+        main_hwnd = self.driver.find(MAIN)[0]
+        for cid, expected in MAIN_LAYOUT.items():
+            with self.subTest(control=cid):
+                self.assertEqual(self.driver.rect(MAIN, cid), expected)
+                self.assertEqual(self.driver.parent(MAIN, cid), main_hwnd, "not a direct child of the main window")
+                self.assertTrue(self.driver.visible(MAIN, cid))
+
+    def test_main_controls(self):
+        d = self.driver
+        for cid, text in {
+            TEXT1: "60",
+            COMMAND1: "开始计时",
+            COMMAND2: "打开官网",
+            COMMAND3: "关于",
+            COMMAND4: "最小化",
+            OPTION1: "关机",
+            OPTION2: "重启",
+            FRAME1: "时间",
+            FRAME2: "模式",
+        }.items():
+            with self.subTest(control=cid):
+                self.assertEqual(d.text(MAIN, cid), text)
+        self.assertEqual(d.style(MAIN, TEXT1)[2].upper(), "EDIT")
+        for cid in (FRAME1, FRAME2, FRAME3, FRAME4):
+            with self.subTest(frame=cid):
+                style, _, cls = d.style(MAIN, cid)
+                self.assertEqual(cls.upper(), "BUTTON")
+                self.assertEqual(style & BS_TYPEMASK, BS_GROUPBOX)
+        for cid in (COMMAND1, COMMAND2, COMMAND3, COMMAND4):
+            with self.subTest(button=cid):
+                style, _, cls = d.style(MAIN, cid)
+                self.assertEqual(cls.upper(), "BUTTON")
+                self.assertIn(style & BS_TYPEMASK, BS_PUSH_TYPES)
+        for cid in (OPTION1, OPTION2):
+            with self.subTest(option=cid):
+                style, _, cls = d.style(MAIN, cid)
+                self.assertEqual(cls.upper(), "BUTTON")
+                self.assertIn(style & BS_TYPEMASK, BS_RADIO_TYPES)
+        self.assertEqual(d.checked(MAIN, OPTION1), 1, "关机 is not checked at start")
+        self.assertEqual(d.checked(MAIN, OPTION2), 0)
+        for cid in (LABEL1, LABEL2, LABEL3):
+            with self.subTest(label=cid):
+                self.assertTrue(d.style(MAIN, cid)[0] & WS_CHILD)
+
+
+class InputRulesTest(ProgramCase):
+    """What typing and the buttons do while no countdown runs. One program for
+    the class; every test starts from 关机 checked and the field at "60"."""
+
+    def setUp(self):
+        super().setUp()
+        d = self.driver
+        while d.msgcount() > 0:
+            d.msgboxok()
+        d.click(MAIN, OPTION1)
+        self.assertTrue(wait_until(lambda: d.checked(MAIN, OPTION1) == 1, 2))
+        d.settext(MAIN, TEXT1, "60")
+        self.wait_field("60")
+        self.before = len(self.prog.launches())
+
+    def new_launches(self, exe=None):
+        return [l for l in self.prog.launches()[self.before:] if exe is None or l.exe == exe]
+
+    def test_key_filter(self):
+        d = self.driver
+        # A digit typed last tells us all the keys before it were handled.
+        self.type_over("a1b2")
+        self.wait_field("12")
+        for junk in ("-", ".", " ", "+", "e", "中", "\r", "\t", "\x01", "\x1b"):
+            with self.subTest(char=repr(junk)):
+                d.chars(MAIN, TEXT1, junk + "3")
+                self.wait_field("123")
+                d.chars(MAIN, TEXT1, "\b")
+                self.wait_field("12")
+        with self.subTest(char="Ctrl+V"):
+            d.setclip("456x")
+            d.chars(MAIN, TEXT1, "\x16" + "7")
+            self.wait_field("127")
+        self.assertEqual(self.new_launches(), [])
+
+    def test_seven_digits_are_fine_eight_are_too_many(self):
+        self.type_over("1234567")
+        self.wait_field("1234567")
+        self.assertEqual(self.driver.msgcount(), 0)
+        self.driver.chars(MAIN, TEXT1, "8")
+        self.expect_box(MSG_TOO_BIG)
+        self.wait_field("60")
+        self.assertEqual(self.new_launches(), [])
+
+    def test_start_with_empty_field(self):
+        self.type_over("\b")
+        self.wait_field("")
+        self.driver.click(MAIN, COMMAND1)
+        self.expect_box(MSG_BAD_TIME)
+        if self.new_launches():
+            print(f"\n  note: emptying the field launched {self.new_launches()}", end=" ")
+        # No countdown started: nothing changes the field.
+        self.assertEqual(self.sample_field(1.3), [""])
+        self.assertEqual(self.driver.msgcount(), 0)
+
+    def test_start_without_mode(self):
+        d = self.driver
+        d.setcheck(MAIN, OPTION1, 0)
+        self.assertTrue(wait_until(lambda: d.checked(MAIN, OPTION1) == 0, 2))
+        self.assertEqual(d.checked(MAIN, OPTION2), 0)
+        d.click(MAIN, COMMAND1)
+        self.expect_box(MSG_NO_MODE)
+        self.assertEqual(self.sample_field(1.3), ["60"], "a countdown started without a mode")
+        self.assertEqual(self.new_launches(), [])
+
+    def test_official_site_opens_on_each_click(self):
+        for n in (1, 2):
+            with self.subTest(click=n):
+                clicked = self.driver.click(MAIN, COMMAND2)
+                self.assertTrue(wait_until(lambda: len(self.new_launches()) >= n, 5), "no browser launch")
+                launch = self.new_launches()[-1]
+                self.assert_launch(launch, "explorer.exe", SITE_CMD)
+                self.assertLess(launch.ms - clicked, 1500)
+        time.sleep(0.5)
+        self.assertEqual(len(self.new_launches()), 2)
+
+    def test_typed_zero_launches_at_once(self):
+        d = self.driver
+        steps = (
+            ("select all, type 0", lambda: self.type_over("0"), "0", SHUTDOWN_CMD),
+            ("type another 0", lambda: d.chars(MAIN, TEXT1, "0"), "00", SHUTDOWN_CMD),
+        )
+        for n, (what, act, field, cmdline) in enumerate(steps, start=1):
+            with self.subTest(step=what):
+                typed = d.now_ms()
+                act()
+                self.assertTrue(wait_until(lambda: len(self.new_launches()) >= n, 3), "no launch")
+                launch = self.new_launches()[-1]
+                self.assert_launch(launch, "cmd.exe", cmdline)
+                self.assertLess(launch.ms - typed, 1500)
+                self.assertEqual(self.field(), field)
+        with self.subTest(step="重启 checked, type 0"):
+            d.click(MAIN, OPTION2)
+            self.assertTrue(wait_until(lambda: d.checked(MAIN, OPTION2) == 1, 2))
+            self.type_over("0")
+            self.assertTrue(wait_until(lambda: len(self.new_launches()) >= 3, 3), "no launch")
+            self.assert_launch(self.new_launches()[-1], "cmd.exe", RESTART_CMD)
+        time.sleep(1.2)
+        self.assertEqual(len(self.new_launches()), 3, "a launch too many")
+
+
+class CountdownTest(ProgramCase):
+    """Countdowns, each on a fresh program."""
+
+    FRESH_PROGRAM_PER_TEST = True
+
+    def run_countdown(self, option, cmdline):
+        d = self.driver
+        d.click(MAIN, option)
+        self.assertTrue(wait_until(lambda: d.checked(MAIN, option) == 1, 2))
+        self.type_over("3")
+        self.wait_field("3")
+        clicked = d.click(MAIN, COMMAND1)
+        seen = self.sample_field(8, until=lambda: self.prog.launches("cmd.exe"))
+        # Let it run on: it must have stopped at 0.
+        later = self.sample_field(2.5)
+        seen += later[1:] if later[:1] == seen[-1:] else later
+        launches = self.prog.launches()
+        self.assertEqual(len(launches), 1, f"expected one launch, got {launches}")
+        self.assert_launch(launches[0], "cmd.exe", cmdline)
+        took = (launches[0].ms - clicked) / 1000
+        print(f"\n  {cmdline!r} launched {took:.3f}s after Start", end=" ")
+        self.assertGreater(took, 2.5)
+        self.assertLess(took, 3.9)
+        self.assertEqual(seen, ["3", "2", "1", "0"])
+
+    def test_countdown_ends_in_shutdown(self):
+        self.run_countdown(OPTION1, SHUTDOWN_CMD)
+
+    def test_countdown_ends_in_restart(self):
+        self.run_countdown(OPTION2, RESTART_CMD)
+
+    def test_leading_zeros(self):
+        d = self.driver
+        d.settext(MAIN, TEXT1, "0060")
+        self.wait_field("0060")
+        d.click(MAIN, COMMAND1)
+        seen = self.sample_field(3.5, until=lambda: self.field() == "58")
+        self.assertEqual(seen, ["0060", "59", "58"])
+        self.assertEqual(self.prog.launches(), [])
+
+    def test_too_big_while_counting_down(self):
+        d = self.driver
+        d.click(MAIN, COMMAND1)
+        self.wait_field("59", 2.5)
+        self.type_over("12345678")
+        self.assertEqual(d.msgbox(3), MSG_TOO_BIG)
+        # The timer keeps ticking behind the box: still only one box.
+        counts = set()
+        deadline = time.monotonic() + 3.5
+        while time.monotonic() < deadline:
+            counts.add(d.msgcount())
+            time.sleep(0.1)
+        self.assertEqual(counts, {1}, "more than one message box (or it went away by itself)")
+        d.msgboxok()
+        self.assertTrue(wait_until(lambda: d.msgcount() == 0, 3))
+        seen = self.sample_field(3.5, until=lambda: self.field() == "58")
+        self.assertTrue(set(seen) <= {"60", "59", "58"}, f"after OK the field went {seen}")
+        self.assertEqual(seen[-2:], ["59", "58"])
+        self.assertEqual(self.prog.launches(), [])
+        self.assertEqual(d.msgcount(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

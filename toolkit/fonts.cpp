@@ -1,0 +1,65 @@
+#include "toolkit/fonts.h"
+
+#include <array>
+#include <map>
+
+namespace toolkit {
+namespace {
+
+bool FaceInstalled(const std::wstring& face) {
+  LOGFONTW query{};
+  query.lfCharSet = DEFAULT_CHARSET;
+  face.copy(query.lfFaceName, LF_FACESIZE - 1);
+  HDC dc = ::GetDC(nullptr);
+  bool found = false;
+  ::EnumFontFamiliesExW(
+      dc, &query,
+      [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found_flag) -> int {
+        *reinterpret_cast<bool*>(found_flag) = true;
+        return 0;
+      },
+      reinterpret_cast<LPARAM>(&found), 0);
+  ::ReleaseDC(nullptr, dc);
+  return found;
+}
+
+}  // namespace
+
+FontSpec DefaultFont() { return FontSpec{}; }
+
+FontSpec YaHei(int points, int weight) { return FontSpec{L"\u5FAE\u8F6F\u96C5\u9ED1", points, weight}; }
+
+std::wstring ResolveFace(const std::wstring& face) {
+  // Looking a face up enumerates fonts, so each answer is remembered for the run.
+  static std::map<std::wstring, std::wstring> resolved;
+  if (auto it = resolved.find(face); it != resolved.end()) return it->second;
+
+  static const std::array<const wchar_t*, 8> kFallbacks = {
+      L"\u5FAE\u8F6F\u96C5\u9ED1", L"Microsoft YaHei UI", L"Microsoft YaHei", L"SimSun", L"\u5B8B\u4F53",
+      L"WenQuanYi Micro Hei",      L"Noto Sans CJK SC",   L"Droid Sans Fallback"};
+  std::wstring chosen = face;
+  if (!FaceInstalled(face)) {
+    for (const wchar_t* candidate : kFallbacks) {
+      if (FaceInstalled(candidate)) {
+        chosen = candidate;
+        break;
+      }
+    }
+  }
+  resolved.emplace(face, chosen);
+  return chosen;
+}
+
+UniqueFont CreateFontForDpi(const FontSpec& spec, int dpi) {
+  LOGFONTW font{};
+  font.lfHeight = -::MulDiv(spec.points, dpi, 72);
+  font.lfWeight = spec.weight;
+  font.lfCharSet = GB2312_CHARSET;
+  font.lfOutPrecision = OUT_TT_PRECIS;
+  font.lfQuality = CLEARTYPE_QUALITY;
+  font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+  ResolveFace(spec.face).copy(font.lfFaceName, LF_FACESIZE - 1);
+  return UniqueFont(::CreateFontIndirectW(&font));
+}
+
+}  // namespace toolkit

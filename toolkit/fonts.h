@@ -1,0 +1,32 @@
+// Fonts with Chinese glyphs. Every font asks for the GB2312 character set and, when
+// its face is missing (as under Wine or on a stripped-down system), falls back to an
+// installed face that has the glyphs instead of the default GUI font, which may not.
+#pragma once
+
+#include <string>
+
+#include "toolkit/handles.h"
+
+namespace toolkit {
+
+struct FontSpec {
+  std::wstring face = L"Microsoft YaHei UI";
+  int points = 9;
+  int weight = FW_NORMAL;
+
+  friend bool operator==(const FontSpec&, const FontSpec&) = default;
+};
+
+// The font of controls that name none.
+[[nodiscard]] FontSpec DefaultFont();
+
+// "微软雅黑" (Microsoft YaHei), where a window names its font.
+[[nodiscard]] FontSpec YaHei(int points, int weight);
+
+// The face that will be used for a spec: the spec's own when installed, else the
+// first installed CJK face of a fixed list, else the spec's (left to the font mapper).
+[[nodiscard]] std::wstring ResolveFace(const std::wstring& face);
+
+[[nodiscard]] UniqueFont CreateFontForDpi(const FontSpec& spec, int dpi);
+
+}  // namespace toolkit

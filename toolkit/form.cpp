@@ -1,0 +1,469 @@
+#include "toolkit/form.h"
+
+#include <windowsx.h>
+
+#include <algorithm>
+
+namespace toolkit {
+namespace {
+
+constexpr wchar_t kFormClass[] = L"MorvaneForm";
+
+std::vector<Form*>& LiveFormList() {
+  static std::vector<Form*> live;
+  return live;
+}
+
+bool& QuitWhenLastClosed() {
+  static bool quit = false;
+  return quit;
+}
+
+HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
+
+TickSchedule::Clock::time_point Now() { return TickSchedule::Clock::now(); }
+
+DWORD FormStyle(const FormOptions& options) {
+  if (options.border == Border::None) return WS_POPUP;
+  DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
+  if (options.minimize_box) style |= WS_MINIMIZEBOX;
+  return style;
+}
+
+UniqueBitmap LoadPicture(int resource) {
+  return UniqueBitmap(static_cast<HBITMAP>(
+      ::LoadImageW(Instance(), MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+}
+
+SIZE PictureSize(HBITMAP picture) {
+  BITMAP info{};
+  if (!picture || !::GetObjectW(picture, sizeof info, &info)) return {0, 0};
+  return {info.bmWidth, info.bmHeight};
+}
+
+}  // namespace
+
+// ---- Timer ---------------------------------------------------------------------------
+
+Timer::Timer(Form& form, int id, int interval_ms, bool enabled_at_start)
+    : form_(form), id_(id), interval_ms_(interval_ms), enabled_at_start_(enabled_at_start) {
+  form_.timers_.push_back(this);
+}
+
+void Timer::SetEnabled(bool enabled) {
+  if (enabled == enabled_) return;
+  enabled_ = enabled;
+  ++generation_;
+  if (!form_.hwnd_) return;  // armed when the form's window is created
+  if (enabled) {
+    schedule_.Start(Now(), std::chrono::milliseconds(interval_ms_));
+    Arm();
+  } else {
+    ::KillTimer(form_.hwnd_, static_cast<UINT_PTR>(id_));
+  }
+}
+
+void Timer::Arm() {
+  const auto delay = schedule_.DelayFrom(Now()).count();
+  const UINT elapse = static_cast<UINT>(std::clamp<long long>(delay, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
+  // Without coalescing, so the tick comes as close to its due moment as the system allows.
+  ::SetCoalescableTimer(form_.hwnd_, static_cast<UINT_PTR>(id_), elapse, nullptr, TIMERV_NO_COALESCING);
+}
+
+void Timer::OnPlatformTimer() {
+  if (!enabled_) {
+    ::KillTimer(form_.hwnd_, static_cast<UINT_PTR>(id_));
+    return;
+  }
+  if (!schedule_.TakeTick(Now())) {
+    Arm();  // early: wait out the rest
+    return;
+  }
+  const unsigned generation = generation_;
+  Arm();
+  if (on_tick_) on_tick_();
+  // The handler may have stopped or restarted the timer, or unloaded the form.
+  if (enabled_ && generation == generation_ && form_.hwnd_) Arm();
+}
+
+void Timer::Reset() {
+  enabled_ = false;
+  ++generation_;
+  // Records the state, and arms the timer when the form's window exists.
+  if (enabled_at_start_) SetEnabled(true);
+}
+
+// ---- Form: life cycle ----------------------------------------------------------------
+
+Form::Form(FormOptions options) : options_(std::move(options)) {}
+
+Form::~Form() {
+  if (hwnd_) {
+    // The derived form is gone already: detach before destroying so no handler runs.
+    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+    HWND hwnd = hwnd_;
+    OnNcDestroy();
+    ::DestroyWindow(hwnd);
+  }
+}
+
+void Form::SetQuitWhenLastClosed(bool quit) noexcept { QuitWhenLastClosed() = quit; }
+
+int Form::LiveForms() noexcept { return static_cast<int>(LiveFormList().size()); }
+
+bool Form::IsVisible() const noexcept { return hwnd_ && ::IsWindowVisible(hwnd_); }
+
+void Form::Show() {
+  if (!hwnd_) {
+    Create();
+    if (!hwnd_) return;
+    Form_Load();
+    if (!hwnd_) return;  // the load may have unloaded the form
+  }
+  ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+  ::SetForegroundWindow(hwnd_);
+  HWND focus = ::GetFocus();
+  if (!focus || !::IsChild(hwnd_, focus)) {
+    HWND first = last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    if (first) ::SetFocus(first);
+  }
+}
+
+void Form::Hide() {
+  if (hwnd_) ::ShowWindow(hwnd_, SW_HIDE);
+}
+
+void Form::Unload() {
+  if (!hwnd_ || unloading_) return;
+  unloading_ = true;
+  Form_Unload();
+  unloading_ = false;
+  window_.reset();
+}
+
+void Form::Create() {
+  static const ATOM registered = [] {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof window_class;
+    window_class.lpfnWndProc = &Form::WindowProc;
+    window_class.hInstance = Instance();
+    window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    window_class.lpszClassName = kFormClass;
+    return ::RegisterClassExW(&window_class);
+  }();
+  if (!registered) return;
+
+  // Made at the origin, which is on the primary monitor, then sized and centred there.
+  ::CreateWindowExW(0, kFormClass, options_.caption.c_str(), FormStyle(options_), 0, 0, 0, 0, nullptr, nullptr,
+                    Instance(), this);
+  if (!hwnd_) return;
+  const UINT dpi = ::GetDpiForWindow(hwnd_);
+  dpi_ = dpi ? static_cast<int>(dpi) : kDefaultDpi;
+  LoadDpiResources();
+  CreateControls();
+  Centre();
+  for (Timer* timer : timers_) timer->Reset();
+}
+
+void Form::CreateControls() {
+  const Control* previous = nullptr;
+  for (Control* control : controls_) {
+    DWORD style = WS_CHILD | control->kind_.style;
+    if (control->initially_visible_) style |= WS_VISIBLE;
+    const bool joins_group = dynamic_cast<const OptionButton*>(control) &&
+                             dynamic_cast<const OptionButton*>(previous) && previous->frame_ == control->frame_;
+    if (joins_group) {
+      style &= ~static_cast<DWORD>(WS_TABSTOP);
+    } else {
+      style |= WS_GROUP;
+      if (dynamic_cast<const OptionButton*>(control)) style |= WS_TABSTOP;
+    }
+    if (control->bottom_most_) style |= WS_CLIPSIBLINGS;
+    const RECT r = PixelRect(control->FormPosition());
+    control->hwnd_ = ::CreateWindowExW(control->kind_.ex_style, control->kind_.window_class,
+                                       control->initial_caption_.c_str(), style, r.left, r.top, r.right - r.left,
+                                       r.bottom - r.top, hwnd_,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(control->id_)), Instance(), nullptr);
+    if (!control->hwnd_) continue;
+    ::SendMessageW(control->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control)), FALSE);
+    if (control->bottom_most_)
+      ::SetWindowPos(control->hwnd_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    control->AfterCreate();
+    previous = control;
+  }
+}
+
+// ---- Form: geometry and DPI ----------------------------------------------------------
+
+RECT Form::PixelRect(const TwipsRect& twips) const {
+  const int left = TwipsToPixels(twips.left, dpi_);
+  const int top = TwipsToPixels(twips.top, dpi_);
+  return {left, top, left + TwipsToPixels(twips.width, dpi_), top + TwipsToPixels(twips.height, dpi_)};
+}
+
+SIZE Form::WindowSizeForClient() const {
+  RECT r{0, 0, TwipsToPixels(options_.client_width_twips, dpi_), TwipsToPixels(options_.client_height_twips, dpi_)};
+  const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_STYLE));
+  const DWORD ex_style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
+  ::AdjustWindowRectExForDpi(&r, style, FALSE, ex_style, static_cast<UINT>(dpi_));
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+void Form::Centre() {
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
+  const RECT& work = monitor.rcWork;
+  const SIZE size = WindowSizeForClient();
+  const int x = work.left + (work.right - work.left - size.cx) / 2;
+  const int y = work.top + (work.bottom - work.top - size.cy) / 2;
+  ::SetWindowPos(hwnd_, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Form::LoadDpiResources() {
+  default_font_ = CreateFontForDpi(DefaultFont(), dpi_);
+  fonts_.clear();
+  if (options_.icon) {
+    auto load_icon = [this](int metric_x, int metric_y) {
+      return UniqueIcon(static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(options_.icon), IMAGE_ICON,
+                                                        ::GetSystemMetricsForDpi(metric_x, static_cast<UINT>(dpi_)),
+                                                        ::GetSystemMetricsForDpi(metric_y, static_cast<UINT>(dpi_)),
+                                                        0)));
+    };
+    UniqueIcon big = load_icon(SM_CXICON, SM_CYICON);
+    UniqueIcon small = load_icon(SM_CXSMICON, SM_CYSMICON);
+    ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+    ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+    // The old icons are released only once the window no longer uses them.
+    big_icon_ = std::move(big);
+    small_icon_ = std::move(small);
+  }
+  if (options_.cursor && !cursor_) {
+    cursor_ = UniqueCursor(static_cast<HCURSOR>(
+        ::LoadImageW(Instance(), MAKEINTRESOURCEW(options_.cursor), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE)));
+  }
+  if (options_.background_bitmap && !background_) background_ = LoadPicture(options_.background_bitmap);
+  for (Control* control : controls_) {
+    if (auto* picture = dynamic_cast<PictureBox*>(control)) {
+      const bool loaded = std::any_of(pictures_.begin(), pictures_.end(),
+                                      [&](const auto& p) { return p.first == picture->BitmapResource(); });
+      if (!loaded) pictures_.emplace_back(picture->BitmapResource(), LoadPicture(picture->BitmapResource()));
+    }
+  }
+}
+
+HFONT Form::FontFor(const Control& control) const {
+  if (!control.font_) return default_font_.get();
+  for (const auto& [spec, font] : fonts_)
+    if (spec == *control.font_) return font.get();
+  auto& cache = const_cast<std::vector<std::pair<FontSpec, UniqueFont>>&>(fonts_);
+  cache.emplace_back(*control.font_, CreateFontForDpi(*control.font_, dpi_));
+  return cache.back().second.get();
+}
+
+void Form::LayOut() {
+  for (Control* control : controls_) {
+    if (!control->hwnd_) continue;
+    const RECT r = PixelRect(control->FormPosition());
+    ::SetWindowPos(control->hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SendMessageW(control->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control)), TRUE);
+  }
+}
+
+// ---- Form: messages ------------------------------------------------------------------
+
+LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  Form* self = nullptr;
+  if (message == WM_NCCREATE) {
+    self = static_cast<Form*>(reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    self->hwnd_ = hwnd;
+    self->window_.reset(hwnd);
+    LiveFormList().push_back(self);
+  } else {
+    self = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  }
+  if (!self) return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    self->OnNcDestroy();
+    return ::DefWindowProcW(hwnd, message, wparam, lparam);
+  }
+  return self->HandleMessage(message, wparam, lparam);
+}
+
+LRESULT Form::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_COMMAND:
+      OnCommand(wparam, lparam);
+      return 0;
+    case WM_CTLCOLORSTATIC:
+      return OnCtlColor(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
+    case WM_TIMER:
+      OnTimer(wparam);
+      return 0;
+    case WM_SETCURSOR:
+      if (OnSetCursor(reinterpret_cast<HWND>(wparam), LOWORD(lparam))) return TRUE;
+      break;
+    case WM_DPICHANGED:
+      OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
+      return 0;
+    case WM_ERASEBKGND:
+      OnEraseBackground(reinterpret_cast<HDC>(wparam));
+      return 1;
+    case WM_DRAWITEM:
+      OnDrawItem(*reinterpret_cast<const DRAWITEMSTRUCT*>(lparam));
+      return TRUE;
+    case WM_ACTIVATE:
+      OnActivate(LOWORD(wparam) != WA_INACTIVE);
+      return 0;
+    case WM_MOUSEMOVE:
+      OnMouseMove(wparam, lparam);
+      return 0;
+    case WM_CLOSE:
+      Unload();
+      return 0;
+    case WM_DESTROY:
+      for (Control* control : controls_)
+        if (control->hwnd_) control->BeforeDestroy();
+      return 0;
+    default:
+      if (auto result = OnOtherMessage(message, wparam, lparam)) return *result;
+      break;
+  }
+  return ::DefWindowProcW(hwnd_, message, wparam, lparam);
+}
+
+Control* Form::FindControl(HWND control) const {
+  if (!control) return nullptr;
+  for (Control* c : controls_)
+    if (c->hwnd_ == control) return c;
+  return nullptr;
+}
+
+void Form::OnCommand(WPARAM wparam, LPARAM lparam) {
+  if (Control* control = FindControl(reinterpret_cast<HWND>(lparam))) control->OnCommand(HIWORD(wparam));
+}
+
+LRESULT Form::OnCtlColor(HDC dc, HWND control_window) {
+  const Control* control = FindControl(control_window);
+  if (!control || !control->fore_color_)
+    return ::DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                            reinterpret_cast<LPARAM>(control_window));
+  ::SetTextColor(dc, *control->fore_color_);
+  ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
+  ::SetBkMode(dc, OPAQUE);
+  return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+}
+
+void Form::OnTimer(UINT_PTR id) {
+  for (Timer* timer : timers_) {
+    if (static_cast<UINT_PTR>(timer->id_) == id) {
+      timer->OnPlatformTimer();
+      return;
+    }
+  }
+}
+
+bool Form::OnSetCursor(HWND over, UINT hit_test) {
+  if (over != hwnd_ || hit_test != HTCLIENT || !cursor_) return false;
+  ::SetCursor(cursor_.get());
+  return true;
+}
+
+void Form::OnDpiChanged(int dpi, const RECT& suggested) {
+  dpi_ = dpi > 0 ? dpi : kDefaultDpi;
+  LoadDpiResources();
+  LayOut();
+  const SIZE size = WindowSizeForClient();
+  ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::InvalidateRect(hwnd_, nullptr, TRUE);
+}
+
+void Form::OnEraseBackground(HDC dc) {
+  RECT client{};
+  ::GetClientRect(hwnd_, &client);
+  ::FillRect(dc, &client, ::GetSysColorBrush(COLOR_BTNFACE));
+  if (!background_) return;
+  const SIZE size = PictureSize(background_.get());
+  // Drawn from the top left at its own size (scaled with the DPI) and clipped to the window.
+  DrawPicture(dc, background_.get(), {0, 0, ScalePixels(size.cx, dpi_), ScalePixels(size.cy, dpi_)});
+}
+
+void Form::OnDrawItem(const DRAWITEMSTRUCT& item) {
+  const auto* picture = dynamic_cast<const PictureBox*>(FindControl(item.hwndItem));
+  if (!picture) return;
+  ::FillRect(item.hDC, &item.rcItem, ::GetSysColorBrush(COLOR_BTNFACE));
+  for (const auto& [resource, bitmap] : pictures_) {
+    if (resource != picture->BitmapResource() || !bitmap) continue;
+    const SIZE size = PictureSize(bitmap.get());
+    DrawPicture(item.hDC, bitmap.get(),
+                {item.rcItem.left, item.rcItem.top, item.rcItem.left + ScalePixels(size.cx, dpi_),
+                 item.rcItem.top + ScalePixels(size.cy, dpi_)});
+  }
+}
+
+void Form::OnActivate(bool active) {
+  // Keep the keyboard focus on the control that had it, as a dialog does.
+  if (!active) {
+    HWND focus = ::GetFocus();
+    if (focus && ::IsChild(hwnd_, focus)) last_focus_ = focus;
+    return;
+  }
+  HWND target = last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+  if (target) ::SetFocus(target);
+}
+
+void Form::OnMouseMove(WPARAM wparam, LPARAM lparam) {
+  if (OnRawMouseMove(wparam, lparam)) return;
+  int button = 0;
+  if (wparam & MK_LBUTTON) button |= 1;
+  if (wparam & MK_RBUTTON) button |= 2;
+  if (wparam & MK_MBUTTON) button |= 4;
+  int shift = 0;
+  if (wparam & MK_SHIFT) shift |= 1;
+  if (wparam & MK_CONTROL) shift |= 2;
+  Form_MouseMove(button, shift, PixelsToTwips(GET_X_LPARAM(lparam), dpi_), PixelsToTwips(GET_Y_LPARAM(lparam), dpi_));
+}
+
+void Form::OnNcDestroy() {
+  (void)window_.release();  // the window is going away by itself
+  hwnd_ = nullptr;
+  last_focus_ = nullptr;
+  for (Control* control : controls_) control->hwnd_ = nullptr;
+  for (Timer* timer : timers_) timer->Reset();
+  auto& live = LiveFormList();
+  live.erase(std::remove(live.begin(), live.end(), this), live.end());
+  if (live.empty() && QuitWhenLastClosed()) ::PostQuitMessage(0);
+}
+
+bool Form::PreTranslate(MSG& message) {
+  if (!message.hwnd) return false;
+  HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
+  for (Form* form : LiveFormList())
+    if (form->hwnd_ == root) return ::IsDialogMessageW(root, &message) != FALSE;
+  return false;
+}
+
+void DrawPicture(HDC dc, HBITMAP picture, const RECT& into) {
+  const SIZE size = PictureSize(picture);
+  if (size.cx <= 0 || size.cy <= 0) return;
+  HDC memory = ::CreateCompatibleDC(dc);
+  if (!memory) return;
+  HGDIOBJ old = ::SelectObject(memory, picture);
+  const int width = into.right - into.left;
+  const int height = into.bottom - into.top;
+  if (width == size.cx && height == size.cy) {
+    ::BitBlt(dc, into.left, into.top, width, height, memory, 0, 0, SRCCOPY);
+  } else {
+    ::SetStretchBltMode(dc, HALFTONE);
+    ::SetBrushOrgEx(dc, 0, 0, nullptr);
+    ::StretchBlt(dc, into.left, into.top, width, height, memory, 0, 0, size.cx, size.cy, SRCCOPY);
+  }
+  ::SelectObject(memory, old);
+  ::DeleteDC(memory);
+}
+
+}  // namespace toolkit

@@ -1,0 +1,150 @@
+// A top-level window in the style the program is written in: a form with controls,
+// timers and named event handlers. A form is created on its first Show, runs its
+// Form_Load before it becomes visible, and on Unload runs Form_Unload and is
+// destroyed; a later Show creates it afresh in its initial state.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "toolkit/controls.h"
+#include "toolkit/geometry.h"
+#include "toolkit/handles.h"
+#include "toolkit/tick_schedule.h"
+
+namespace toolkit {
+
+enum class Border { None, FixedSingle };
+
+struct FormOptions {
+  std::wstring caption;
+  Border border = Border::FixedSingle;
+  int client_width_twips = 0;
+  int client_height_twips = 0;
+  bool minimize_box = false;
+  int icon = 0;               // resource id of the window's icon, or 0
+  int background_bitmap = 0;  // resource id of a picture drawn at the top left, or 0
+  int cursor = 0;             // resource id of the cursor over the form's own surface, or 0
+};
+
+// A message-driven timer of the user-interface thread. Ticks are scheduled against the
+// moment it was enabled, so they do not drift.
+class Timer {
+ public:
+  Timer(Form& form, int id, int interval_ms, bool enabled_at_start);
+  Timer(const Timer&) = delete;
+  Timer& operator=(const Timer&) = delete;
+
+  void OnTick(std::function<void()> handler) { on_tick_ = std::move(handler); }
+  [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
+  // Enabling a running timer changes nothing; disabling stops further ticks.
+  void SetEnabled(bool enabled);
+  [[nodiscard]] int Interval() const noexcept { return interval_ms_; }
+
+ private:
+  friend class Form;
+  void Arm();
+  void OnPlatformTimer();
+  void Reset();  // back to the initial state, when the form is created or destroyed
+
+  Form& form_;
+  int id_;
+  int interval_ms_;
+  bool enabled_at_start_;
+  bool enabled_ = false;
+  unsigned generation_ = 0;
+  TickSchedule schedule_;
+  std::function<void()> on_tick_;
+};
+
+class Form {
+ public:
+  explicit Form(FormOptions options);
+  virtual ~Form();
+  Form(const Form&) = delete;
+  Form& operator=(const Form&) = delete;
+
+  // Creates (running Form_Load) if needed, then shows and activates the window.
+  void Show();
+  void Hide();
+  // Runs Form_Unload, then destroys the window with its controls and timers.
+  void Unload();
+
+  [[nodiscard]] bool IsLoaded() const noexcept { return hwnd_ != nullptr; }
+  [[nodiscard]] bool IsVisible() const noexcept;
+  [[nodiscard]] HWND hwnd() const noexcept { return hwnd_; }
+  [[nodiscard]] int Dpi() const noexcept { return dpi_; }
+  [[nodiscard]] std::wstring Caption() const { return options_.caption; }
+  [[nodiscard]] HICON Icon() const noexcept { return big_icon_.get(); }
+  [[nodiscard]] HICON SmallIcon() const noexcept { return small_icon_.get(); }
+
+  // Lets keyboard navigation (Tab, arrows between options) work in every form.
+  static bool PreTranslate(MSG& message);
+  // Whether the thread's message loop ends when the last form closes (the program's).
+  static void SetQuitWhenLastClosed(bool quit) noexcept;
+  [[nodiscard]] static int LiveForms() noexcept;
+
+ protected:
+  virtual void Form_Load() {}
+  virtual void Form_Unload() {}
+  // Mouse moves over the form's own surface: VB-style button and shift masks, twips.
+  virtual void Form_MouseMove(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {}
+  // Messages the form does not handle itself (a registered shell message, say).
+  virtual std::optional<LRESULT> OnOtherMessage(UINT, WPARAM, LPARAM) { return std::nullopt; }
+  // The raw mouse-move message, before it is turned into Form_MouseMove.
+  virtual bool OnRawMouseMove(WPARAM, LPARAM) { return false; }
+
+ private:
+  friend class Control;
+  friend class Timer;
+
+  static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+  LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
+
+  void Create();
+  void CreateControls();
+  void LayOut();
+  void LoadDpiResources();
+  void Centre();
+  [[nodiscard]] SIZE WindowSizeForClient() const;
+  [[nodiscard]] RECT PixelRect(const TwipsRect& twips) const;
+  [[nodiscard]] Control* FindControl(HWND control) const;
+  [[nodiscard]] HFONT FontFor(const Control& control) const;
+
+  void OnCommand(WPARAM wparam, LPARAM lparam);
+  LRESULT OnCtlColor(HDC dc, HWND control);
+  void OnTimer(UINT_PTR id);
+  bool OnSetCursor(HWND over, UINT hit_test);
+  void OnDpiChanged(int dpi, const RECT& suggested);
+  void OnEraseBackground(HDC dc);
+  void OnDrawItem(const DRAWITEMSTRUCT& item);
+  void OnActivate(bool active);
+  void OnMouseMove(WPARAM wparam, LPARAM lparam);
+  void OnNcDestroy();
+
+  FormOptions options_;
+  std::vector<Control*> controls_;
+  std::vector<Timer*> timers_;
+  UniqueWindow window_;
+  HWND hwnd_ = nullptr;
+  int dpi_ = kDefaultDpi;
+  bool unloading_ = false;
+  HWND last_focus_ = nullptr;
+  UniqueFont default_font_;
+  std::vector<std::pair<FontSpec, UniqueFont>> fonts_;
+  UniqueIcon big_icon_;
+  UniqueIcon small_icon_;
+  UniqueCursor cursor_;
+  UniqueBitmap background_;
+  std::vector<std::pair<int, UniqueBitmap>> pictures_;
+};
+
+// Draws a picture scaled into a rectangle, smoothly.
+void DrawPicture(HDC dc, HBITMAP picture, const RECT& into);
+
+}  // namespace toolkit

@@ -1,0 +1,80 @@
+// Move-only owners for the Windows handles the program holds. Each type frees its
+// handle exactly once; copying is deleted so a handle can never be released twice.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace toolkit {
+
+template <typename Traits>
+class UniqueHandle {
+ public:
+  using pointer = typename Traits::pointer;
+
+  UniqueHandle() noexcept = default;
+  explicit UniqueHandle(pointer handle) noexcept : handle_(handle) {}
+  ~UniqueHandle() { reset(); }
+
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.release()) {}
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+  }
+
+  [[nodiscard]] pointer get() const noexcept { return handle_; }
+  explicit operator bool() const noexcept { return handle_ != Traits::invalid(); }
+
+  [[nodiscard]] pointer release() noexcept { return std::exchange(handle_, Traits::invalid()); }
+  void reset(pointer handle = Traits::invalid()) noexcept {
+    pointer old = std::exchange(handle_, handle);
+    if (old != Traits::invalid()) Traits::close(old);
+  }
+
+ private:
+  pointer handle_ = Traits::invalid();
+};
+
+struct WindowTraits {
+  using pointer = HWND;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::DestroyWindow(h); }
+};
+
+template <typename Gdi>
+struct GdiObjectTraits {
+  using pointer = Gdi;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::DeleteObject(h); }
+};
+
+struct IconTraits {
+  using pointer = HICON;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::DestroyIcon(h); }
+};
+
+struct CursorTraits {
+  using pointer = HCURSOR;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::DestroyCursor(h); }
+};
+
+struct KernelTraits {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::CloseHandle(h); }
+};
+
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using UniqueIcon = UniqueHandle<IconTraits>;
+using UniqueCursor = UniqueHandle<CursorTraits>;
+using UniqueKernelHandle = UniqueHandle<KernelTraits>;
+
+}  // namespace toolkit

@@ -1,0 +1,39 @@
+// When a repeating timer should tick. Ticks are due at fixed offsets from the moment
+// the timer was enabled (start + k * interval), not one interval after the previous
+// tick, so a long countdown does not drift by the lateness of every single tick.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+namespace toolkit {
+
+class TickSchedule {
+ public:
+  using Clock = std::chrono::steady_clock;
+  using Duration = std::chrono::nanoseconds;
+
+  // A tick that arrives at most this early counts as on time; earlier ones re-arm.
+  static constexpr Duration kEarlyTolerance = std::chrono::milliseconds(2);
+
+  void Start(Clock::time_point now, std::chrono::milliseconds interval) noexcept;
+
+  // The next due moment: the first multiple of the interval after the last tick taken.
+  [[nodiscard]] Clock::time_point NextDue() const noexcept;
+
+  // How long to wait from `now` until the next due moment (zero when already due).
+  [[nodiscard]] std::chrono::milliseconds DelayFrom(Clock::time_point now) const noexcept;
+
+  // Called when the platform timer fires. Returns true when a tick is due; ticks missed
+  // while the thread was busy are skipped rather than delivered in a burst.
+  [[nodiscard]] bool TakeTick(Clock::time_point now) noexcept;
+
+  [[nodiscard]] std::int64_t TicksTaken() const noexcept { return ticks_; }
+
+ private:
+  Clock::time_point start_{};
+  Duration interval_{std::chrono::milliseconds(1000)};
+  std::int64_t ticks_ = 0;
+};
+
+}  // namespace toolkit
