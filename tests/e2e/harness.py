@@ -243,6 +243,7 @@ class UiDriver:
         assert self._proc.stdout is not None
         for raw in self._proc.stdout:
             self._lines.put(raw.decode("utf-8", "replace").rstrip("\r\n"))
+        self._proc.stdout.close()
         self._lines.put(None)
 
     def call(self, *args, timeout: float = 15.0) -> str:
@@ -281,6 +282,11 @@ class UiDriver:
             except subprocess.TimeoutExpired:
                 self._proc.kill()
                 self._proc.wait()
+        if self._proc.stdin is not None and not self._proc.stdin.closed:
+            try:
+                self._proc.stdin.close()
+            except OSError:
+                pass
 
     # -- windows
 

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test: the pure logic
+# natively, the windows in-process under Wine, and the real program end to end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/deps.sh
+
+cmake --preset native
+cmake --build --preset native
+ctest --preset native
+
+cmake --preset windows
+cmake --build --preset windows
+
+source scripts/wine-env.sh "$root/build/wineprefix-test"
+start_xvfb
+init_prefix
+
+echo "== window tests (in-process, under Wine)"
+"$WINE_BIN" build/windows/morvane_window_tests.exe
+
+echo "== end-to-end tests (the real program under Wine)"
+BUILD_DIR="$root/build/windows" python3 -m unittest discover -s tests/e2e -p 'test_*.py' -v
+
+"$WINESERVER_BIN" -k 2>/dev/null || true
+echo "== all tests passed"

@@ -1,0 +1,46 @@
+# Sourced by the scripts: the environment for running Windows programs under Wine, a
+# prefix of the given folder's own, and a virtual display when there is none.
+# Usage: source scripts/wine-env.sh <prefix folder>
+
+WINE_BIN=${WINE_BIN:-/usr/lib/wine/wine64}
+[ -x "$WINE_BIN" ] || WINE_BIN=$(command -v wine64 || command -v wine)
+WINESERVER_BIN=$(dirname "$WINE_BIN")/wineserver
+[ -x "$WINESERVER_BIN" ] || WINESERVER_BIN=$(command -v wineserver)
+export WINE_BIN WINESERVER_BIN
+export WINEPREFIX=${WINEPREFIX:-$1}
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+# A Chinese user locale, as on the systems the program is written for: Wine then links
+# CJK fonts into its own captions and message boxes.
+export LANG=zh_CN.UTF-8
+
+start_xvfb() {
+  if [ -n "${DISPLAY:-}" ] && [ "${E2E_XVFB:-0}" != 1 ]; then return; fi
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do
+      [ -e "/tmp/.X11-unix/X$n" ] && break
+      sleep 0.1
+    done
+    trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
+    return
+  done
+  echo "no free display for Xvfb" >&2
+  return 1
+}
+
+init_prefix() {
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    "$WINE_BIN" wineboot -i >/dev/null 2>&1 || true
+    "$WINESERVER_BIN" -w || true
+  fi
+  # Wine draws the window frames itself, as Windows does, instead of leaving them to
+  # an X window manager that a bare display does not have.
+  "$WINE_BIN" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+}
