@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 
+#include "about/about_form.h"
 #include "app/publisher.h"
 #include "app/splash.h"
 #include "main_window/main_form.h"
@@ -17,7 +18,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   toolkit::ProcessLauncher launcher;
   toolkit::MessageBoxPrompter prompter;
+  about::gy about_form;
   main_window::main main_form({launcher, prompter, app::kPublisherHost});
+  main_form.SetAboutWindow(&about_form);
   app::ld splash(main_form);
 
   toolkit::Form::SetQuitWhenLastClosed(true);

@@ -1,8 +1,12 @@
 #include "main_window/main_form.h"
 
+#include <windowsx.h>
+
+#include "adverts/slots.h"
 #include "main_window/commands.h"
 #include "main_window/seconds_rules.h"
 #include "resources/resource.h"
+#include "tray/tray_decode.h"
 
 namespace main_window {
 namespace {
@@ -61,9 +65,33 @@ main::main(Services services)
 
 main::~main() { Unload(); }
 
-void main::Form_Load() {}
+void main::Form_Load() {
+  if (services_.inet1) adverts::FillSlots(Label2, Label3, *services_.inet1, services_.publisher_host);
+  if (!IsLoaded()) return;
+  tray_.Add(hwnd(), SmallIcon());
+}
 
-void main::Form_Unload() {}
+void main::Form_Unload() { tray_.Delete(); }
+
+bool main::OnRawMouseMove(WPARAM wparam, LPARAM lparam) {
+  // A real mouse move carries the pointer's own position; the icon's message does not.
+  POINT pointer{GET_X_LPARAM(::GetMessagePos()), GET_Y_LPARAM(::GetMessagePos())};
+  ::ScreenToClient(hwnd(), &pointer);
+  const bool at_pointer = pointer.x == GET_X_LPARAM(lparam) && pointer.y == GET_Y_LPARAM(lparam);
+  move_from_icon_ = tray::IsIconNotification(wparam, lparam, at_pointer);
+  return false;  // on to Form_MouseMove either way
+}
+
+void main::Form_MouseMove(int /*button*/, int /*shift*/, int x, int /*y*/) {
+  if (move_from_icon_ && tray::NotificationCode(x, Dpi()) == static_cast<int>(tray::kLeftDoubleClick)) Show();
+}
+
+std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM, LPARAM) {
+  if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
+  // Explorer restarted: without the icon a hidden main window could never come back.
+  tray_.Restore();
+  return 0;
+}
 
 void main::ShowError(std::wstring_view prompt) {
   services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk, kErrorTitle);
@@ -87,7 +115,10 @@ void main::Command3_Click() {
   if (about_) about_->Show();
 }
 
-void main::Command4_Click() { Hide(); }
+void main::Command4_Click() {
+  tray_.Add(hwnd(), SmallIcon());
+  Hide();  // the countdown goes on
+}
 
 void main::Text1_KeyPress(wchar_t& key_ascii) {
   if (!seconds::KeyPasses(key_ascii)) key_ascii = 0;

@@ -7,8 +7,10 @@
 
 #include "toolkit/controls.h"
 #include "toolkit/form.h"
+#include "toolkit/inet.h"
 #include "toolkit/message_box.h"
 #include "toolkit/process.h"
+#include "tray/module1.h"
 
 namespace main_window {
 
@@ -17,6 +19,7 @@ struct Services {
   toolkit::Launcher& launcher;
   toolkit::Prompter& prompter;
   std::wstring publisher_host;
+  toolkit::Inet* inet1 = nullptr;  // the advertisement fetch; none leaves the built-in texts
 };
 
 // Control ids, also what UI automation sees.
@@ -67,6 +70,9 @@ class main final : public toolkit::Form {
  private:
   void Form_Load() override;
   void Form_Unload() override;
+  void Form_MouseMove(int button, int shift, int x, int y) override;
+  bool OnRawMouseMove(WPARAM wparam, LPARAM lparam) override;
+  std::optional<LRESULT> OnOtherMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
   void Command1_Click();
   void Command2_Click();
@@ -80,6 +86,8 @@ class main final : public toolkit::Form {
 
   Services services_;
   toolkit::Form* about_ = nullptr;
+  tray::TrayIcon tray_;
+  bool move_from_icon_ = false;
   // While the over-long box is open the countdown holds still, so ticks cannot stack a
   // second box behind the first.
   bool too_long_box_open_ = false;

@@ -1,0 +1,1 @@
+#include "adverts/advert_text.h"

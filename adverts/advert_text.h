@@ -1,0 +1,2 @@
+// Turning a fetched advertisement body into the text its slot shows.
+#pragma once
