@@ -29,7 +29,7 @@ constexpr wchar_t kNotice[] =
 
 gy::gy()
     : Form(AboutOptions()),
-      Label1(*this, kAboutLabel1, L"Copyright \u00A9 2014-2026 Morvane. All rights reserved.", {120, 2040, 4215, 375}),
+      Label1(*this, kAboutLabel1, L"Copyright \u00A9 2014-2026 Morvane", {120, 2040, 4215, 375}),
       Label2(*this, kAboutLabel2, kNotice, {1920, 120, 3375, 1575}),
       Command1(*this, kAboutCommand1, L"\u786E\u5B9A", {4320, 1920, 1095, 495}),  // 确定
       Image1(*this, kAboutImage1, IDB_ABOUT, {120, 120, 1725, 1725}) {

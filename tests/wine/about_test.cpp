@@ -1,1 +1,155 @@
+// The About window, in-process: its layout, that it is modeless and single, and that
+// it outlives the main window.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "about/about_form.h"
+#include "main_window/main_form.h"
+#include "toolkit/message_loop.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct RecordingLauncher final : toolkit::Launcher {
+  std::vector<std::wstring> lines;
+  bool Launch(std::wstring_view line, int) override {
+    lines.emplace_back(line);
+    return true;
+  }
+};
+
+struct SilentPrompter final : toolkit::Prompter {
+  int MsgBox(HWND, std::wstring_view, unsigned, std::wstring_view) override { return IDOK; }
+};
+
+int CountTopLevel(const wchar_t* caption) {
+  struct Search {
+    const wchar_t* caption;
+    int count;
+  } search{caption, 0};
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        wchar_t text[64] = {};
+        ::GetWindowTextW(hwnd, text, 64);
+        if (std::wstring(text) == s->caption && ::IsWindowVisible(hwnd)) ++s->count;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.count;
+}
+
+RECT ClientRectOf(HWND control, HWND parent) {
+  RECT r{};
+  ::GetWindowRect(control, &r);
+  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+class AboutTest : public ::testing::Test {
+ protected:
+  RecordingLauncher launcher;
+  SilentPrompter prompter;
+  about::gy about_form;
+  main_window::main form{{launcher, prompter, L"www.morvane.example"}};
+
+  void SetUp() override {
+    form.SetAboutWindow(&about_form);
+    form.Show();
+  }
+  void TearDown() override {
+    form.Unload();
+    about_form.Unload();
+  }
+  void ClickAbout() { ::SendMessageW(form.Command3.hwnd(), BM_CLICK, 0, 0); }
+};
+
+TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
+  ClickAbout();
+  ASSERT_TRUE(about_form.IsVisible());
+  HWND hwnd = about_form.hwnd();
+  wchar_t caption[32] = {};
+  ::GetWindowTextW(hwnd, caption, 32);
+  EXPECT_STREQ(caption, L"\u5173\u4E8E");
+  RECT client{};
+  ::GetClientRect(hwnd, &client);
+  EXPECT_EQ(client.right, 364);
+  EXPECT_EQ(client.bottom, 169);
+  const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_TRUE(style & WS_CAPTION);
+
+  const std::wstring notice = about_form.Label2.Text();
+  const std::wstring head = L"Morvane\u5173\u673A\u5DE5\u5177V2014\uFF0C\u8FCE\u65B0\u5E74\u7248   Core\uFF1A2.0.0";
+  EXPECT_EQ(notice.substr(0, head.size()), head);
+  EXPECT_NE(notice.find(L'@'), std::wstring::npos) << "a suggestions address follows";
+  EXPECT_GT(notice.size(), head.size() + 20);
+  EXPECT_EQ(about_form.Command1.Text(), L"\u786E\u5B9A");
+  EXPECT_NE(about_form.Label1.Text().find(L"Morvane"), std::wstring::npos);
+
+  const RECT image = ClientRectOf(about_form.Image1.hwnd(), hwnd);
+  EXPECT_EQ(image.left, 8);
+  EXPECT_EQ(image.top, 8);
+  EXPECT_EQ(image.right - image.left, 115);
+  EXPECT_EQ(image.bottom - image.top, 115);
+  const RECT ok = ClientRectOf(about_form.Command1.hwnd(), hwnd);
+  EXPECT_EQ(ok.left, 288);
+  EXPECT_EQ(ok.top, 128);
+  EXPECT_EQ(ok.right - ok.left, 73);
+  EXPECT_EQ(ok.bottom - ok.top, 33);
+  EXPECT_EQ(about_form.Label2.ForeColor(), RGB(255, 0, 0));
+  EXPECT_EQ(::GetNextDlgTabItem(hwnd, nullptr, FALSE), about_form.Command1.hwnd());
+}
+
+TEST_F(AboutTest, ASecondClickShowsTheSameWindowAndNeverASecondOne) {
+  ClickAbout();
+  const HWND first = about_form.hwnd();
+  ClickAbout();
+  EXPECT_EQ(about_form.hwnd(), first);
+  EXPECT_EQ(CountTopLevel(L"\u5173\u4E8E"), 1);
+}
+
+TEST_F(AboutTest, OkAndTheCloseBoxBothCloseItAndItOpensAfreshAfterwards) {
+  ClickAbout();
+  ::SendMessageW(about_form.Command1.hwnd(), BM_CLICK, 0, 0);
+  EXPECT_FALSE(about_form.IsLoaded());
+  EXPECT_EQ(CountTopLevel(L"\u5173\u4E8E"), 0);
+  ClickAbout();
+  ASSERT_TRUE(about_form.IsVisible());
+  ::SendMessageW(about_form.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(about_form.IsLoaded());
+  ClickAbout();
+  EXPECT_TRUE(about_form.IsVisible());
+}
+
+TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
+  form.Text1.SetText(L"2");
+  ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
+  ClickAbout();
+  EXPECT_TRUE(::IsWindowEnabled(form.hwnd()));
+  toolkit::PumpMessagesUntil([&] { return !launcher.lines.empty(); }, 4000ms);
+  ASSERT_EQ(launcher.lines.size(), 1u);
+  EXPECT_EQ(launcher.lines[0], L"cmd.exe /c shutdown -s -t 3");
+  EXPECT_TRUE(about_form.IsVisible());
+}
+
+TEST_F(AboutTest, OutlivesTheMainWindowAndTheLastWindowClosedEndsTheForms) {
+  ClickAbout();
+  const int live = toolkit::Form::LiveForms();
+  ::SendMessageW(form.hwnd(), WM_CLOSE, 0, 0);
+  EXPECT_FALSE(form.IsLoaded());
+  EXPECT_TRUE(about_form.IsVisible());
+  EXPECT_EQ(toolkit::Form::LiveForms(), live - 1);
+  ::SendMessageW(about_form.Command1.hwnd(), BM_CLICK, 0, 0);
+  EXPECT_EQ(toolkit::Form::LiveForms(), live - 2);
+}
+
+}  // namespace
