@@ -633,7 +633,9 @@ std::wstring cmd_closepid(const Args& a) {
         DWORD owner = 0;
         GetWindowThreadProcessId(h, &owner);
         if (owner != *pid) continue;
-        (class_name(h) == L"#32770" ? dialogs : others).push_back(h);
+        const std::wstring cls = class_name(h);
+        if (cls == L"IME") continue;  // the system's per-thread IME window, not the program's
+        (cls == L"#32770" ? dialogs : others).push_back(h);
     }
     long long n = 0;
     for (HWND h : dialogs) n += PostMessageW(h, WM_CLOSE, 0, 0) ? 1 : 0;

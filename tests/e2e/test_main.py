@@ -56,7 +56,6 @@ WS_POPUP = 0x80000000
 WS_CAPTION = 0x00C00000
 WS_THICKFRAME = 0x00040000
 WS_MAXIMIZEBOX = 0x00010000
-WS_CHILD = 0x40000000
 BS_TYPEMASK = 0xF
 BS_GROUPBOX = 0x7
 BS_RADIO_TYPES = (0x4, 0x9)  # BS_RADIOBUTTON, BS_AUTORADIOBUTTON
@@ -106,8 +105,12 @@ class ProgramCase(unittest.TestCase):
     @staticmethod
     def _open(holder) -> None:
         holder.driver = UiDriver(session())
-        holder.prog = ProgramRun(session(), holder.driver)
-        holder.started_at = holder.prog.start()
+        try:
+            holder.prog = ProgramRun(session(), holder.driver)
+            holder.started_at = holder.prog.start()
+        except BaseException:
+            holder.driver.close()
+            raise
 
     @staticmethod
     def _close(holder) -> None:
@@ -193,7 +196,7 @@ class StartupTest(ProgramCase):
     """The splash window, then the main window; their texts and geometry."""
 
     @staticmethod
-    def when_started(cls) -> None:
+    def when_started(cls) -> None:  # cls: this class, always (one program for all)
         d = cls.driver
         # The splash lives about a second: note everything about it right away.
         cls.splash_seen = d.wait(SPLASH, 20)
@@ -210,9 +213,10 @@ class StartupTest(ProgramCase):
                 "main_count": d.count(MAIN),
             }
         cls.main_seen = d.wait(MAIN, 20)
-        cls.main_after = time.monotonic() - cls.splash_at
+        cls.main_at = time.monotonic()
+        cls.main_after = cls.main_at - cls.splash_at
         cls.splash_gone = d.gone(SPLASH, 3)
-        cls.screen_w, cls.screen_h, cls.work = d.screen()
+        cls.screen_w, cls.screen_h, _ = d.screen()
         cls.prog.remember_pid()
 
     def assert_centred(self, caption):
@@ -243,7 +247,11 @@ class StartupTest(ProgramCase):
 
     def test_main_replaces_splash_after_about_a_second(self):
         self.assertTrue(self.main_seen, "main window never appeared")
-        print(f"\n  main window {self.main_after:.2f}s after the splash was seen", end=" ")
+        print(
+            f"\n  splash {self.splash_at - self.started_at:.2f}s after the start, "
+            f"main window {self.main_after:.2f}s after the splash",
+            end=" ",
+        )
         self.assertGreater(self.main_after, 0.4)
         self.assertLess(self.main_after, 3.0)
         self.assertTrue(self.splash_gone, "splash window still exists next to the main window")
@@ -298,9 +306,6 @@ class StartupTest(ProgramCase):
                 self.assertIn(style & BS_TYPEMASK, BS_RADIO_TYPES)
         self.assertEqual(d.checked(MAIN, OPTION1), 1, "关机 is not checked at start")
         self.assertEqual(d.checked(MAIN, OPTION2), 0)
-        for cid in (LABEL1, LABEL2, LABEL3):
-            with self.subTest(label=cid):
-                self.assertTrue(d.style(MAIN, cid)[0] & WS_CHILD)
 
 
 class InputRulesTest(ProgramCase):
@@ -448,7 +453,8 @@ class CountdownTest(ProgramCase):
         d = self.driver
         d.click(MAIN, COMMAND1)
         self.wait_field("59", 2.5)
-        self.type_over("12345678")
+        # No 0 in there: a tick between two keys must not make the value 0.
+        self.type_over("98765432")
         self.assertEqual(d.msgbox(3), MSG_TOO_BIG)
         # The timer keeps ticking behind the box: still only one box.
         counts = set()
