@@ -1,1 +1,471 @@
+// The main window, real and on the screen, driven through its controls' messages.
+// Launches go to a recorder and message boxes to a scripted stand-in.
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "main_window/main_form.h"
+#include "tests/wine/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using main_window::ControlId;
+using test_support::Clock;
+using test_support::Pump;
+using test_support::PumpUntil;
+using test_support::RecordingLauncher;
+using test_support::ScriptedPrompter;
+using test_support::SecondsSince;
+using test_support::StyleOf;
+using test_support::WindowText;
+
+constexpr wchar_t kShutdown[] = L"cmd.exe /c shutdown -s -t 3";
+constexpr wchar_t kRestart[] = L"cmd.exe /c shutdown -r -t 3";
+constexpr wchar_t kErrorTitle[] = L"错误";
+constexpr wchar_t kTooLarge[] = L"输入的数字过大";
+constexpr wchar_t kChooseMode[] = L"请选择模式";
+constexpr wchar_t kEnterTime[] = L"请输入正确的时间！";
+
+// One window serves every test: under Wine without a window manager each unmapping
+// waits two seconds for the manager, so the form is made once and put back into its
+// initial state before each test.
+class MainForm : public testing::Test {
+ protected:
+  struct Shared {
+    RecordingLauncher launcher;
+    ScriptedPrompter prompter;
+    main_window::main form{{launcher, prompter, L"host:8080"}};
+    // The state straight after the first Show, before any test touched it.
+    std::wstring first_text;
+    bool first_option1 = false;
+    bool first_option2 = true;
+    bool first_timer = true;
+    bool first_focus_in_text = false;
+  };
+
+  static void SetUpTestSuite() {
+    shared_ = new Shared;
+    shared_->form.Show();
+    shared_->first_text = shared_->form.Text1.Text();
+    shared_->first_option1 = shared_->form.Option1.Value();
+    shared_->first_option2 = shared_->form.Option2.Value();
+    shared_->first_timer = shared_->form.Timer1.Enabled();
+    shared_->first_focus_in_text = ::GetFocus() == shared_->form.Text1.hwnd();
+  }
+  static void TearDownTestSuite() {
+    delete shared_;
+    shared_ = nullptr;
+  }
+
+  void SetUp() override {
+    if (!form_.IsLoaded() || !form_.IsVisible()) form_.Show();
+    ASSERT_TRUE(form_.IsLoaded());
+    form_.Timer1.SetEnabled(false);
+    prompter_.open_for = std::chrono::milliseconds(0);
+    prompter_.while_open = nullptr;
+    form_.Option1.SetValue(true);
+    form_.Text1.SetText(L"60");
+    form_.Text1.Focus();
+    Pump(20ms);
+    launcher_.launches.clear();
+    prompter_.prompts.clear();
+    ASSERT_TRUE(form_.Option1.Value() && !form_.Option2.Value());
+  }
+  void TearDown() override { form_.Timer1.SetEnabled(false); }
+
+  static Shared* shared_;
+  RecordingLauncher& launcher_ = shared_->launcher;
+  ScriptedPrompter& prompter_ = shared_->prompter;
+  main_window::main& form_ = shared_->form;
+  std::vector<std::wstring> seen_;
+
+  HWND Item(int id) const { return ::GetDlgItem(form_.hwnd(), id); }
+  void Click(const toolkit::Control& button) { ::SendMessageW(button.hwnd(), BM_CLICK, 0, 0); }
+  void Start() { Click(form_.Command1); }
+
+  // Types into the seconds field at the end of its text, as the keyboard would.
+  void Type(std::wstring_view keys) {
+    HWND edit = form_.Text1.hwnd();
+    for (wchar_t key : keys) {
+      const auto end = static_cast<WPARAM>(::GetWindowTextLengthW(edit));
+      ::SendMessageW(edit, EM_SETSEL, end, static_cast<LPARAM>(end));
+      ::SendMessageW(edit, WM_CHAR, key, 1);
+    }
+  }
+
+  std::wstring Field() const { return form_.Text1.Text(); }
+
+  // Waits until the field shows `text`; the texts it went through are collected.
+  bool WaitForField(std::wstring_view text, std::chrono::milliseconds limit) {
+    return PumpUntil(
+        [&] {
+          Observe();
+          return Field() == text;
+        },
+        limit);
+  }
+
+  void Observe() {
+    const std::wstring now = Field();
+    if (seen_.empty() || seen_.back() != now) seen_.push_back(now);
+  }
+
+};
+
+MainForm::Shared* MainForm::shared_ = nullptr;
+
+// ---- Look ----------------------------------------------------------------------------
+
+TEST_F(MainForm, LayoutAt96Dpi) {
+  if (form_.Dpi() != 96) GTEST_SKIP() << "laid out for " << form_.Dpi() << " DPI";
+  const SIZE client = test_support::ClientSize(form_.hwnd());
+  EXPECT_EQ(client.cx, 444);
+  EXPECT_EQ(client.cy, 202);
+
+  struct Place {
+    int id;
+    RECT rect;  // left, top, right, bottom in the form's client area
+  };
+  const Place places[] = {
+      {main_window::kFrame1, {8, 8, 145, 73}},       {main_window::kText1, {24, 32, 121, 50}},
+      {main_window::kCommand1, {8, 80, 105, 113}},   {main_window::kFrame2, {152, 8, 289, 73}},
+      {main_window::kOption1, {176, 24, 281, 41}},   {main_window::kOption2, {176, 48, 281, 65}},
+      {main_window::kCommand2, {112, 80, 201, 113}}, {main_window::kCommand3, {208, 80, 289, 113}},
+      {main_window::kLabel1, {0, 184, 369, 201}},    {main_window::kFrame3, {8, 120, 289, 177}},
+      {main_window::kFrame4, {296, 8, 433, 177}},    {main_window::kLabel2, {304, 16, 425, 169}},
+      {main_window::kLabel3, {16, 128, 281, 169}},   {main_window::kCommand4, {304, 176, 441, 196}},
+  };
+  for (const Place& place : places) {
+    HWND control = Item(place.id);
+    ASSERT_NE(control, nullptr) << place.id;
+    const RECT r = test_support::RectInParent(control);
+    EXPECT_EQ(r.left, place.rect.left) << "control " << place.id;
+    EXPECT_EQ(r.top, place.rect.top) << "control " << place.id;
+    EXPECT_EQ(r.right, place.rect.right) << "control " << place.id;
+    EXPECT_EQ(r.bottom, place.rect.bottom) << "control " << place.id;
+  }
+}
+
+TEST_F(MainForm, Captions) {
+  EXPECT_EQ(WindowText(form_.hwnd()), L"Morvane关机");
+  struct Caption {
+    int id;
+    const wchar_t* text;
+  };
+  const Caption captions[] = {
+      {main_window::kFrame1, L"时间"},
+      {main_window::kText1, L"60"},
+      {main_window::kCommand1, L"开始计时"},
+      {main_window::kFrame2, L"模式"},
+      {main_window::kOption1, L"关机"},
+      {main_window::kOption2, L"重启"},
+      {main_window::kCommand2, L"打开官网"},
+      {main_window::kCommand3, L"关于"},
+      {main_window::kCommand4, L"最小化"},
+      {main_window::kLabel1, L"Copyright © 2014-2026 Morvane 版权所有"},
+      {main_window::kLabel2, L"广告位1  诚招广告，。目前只接受文本广告，。每月15元"},
+      {main_window::kLabel3, L"广告位2文本广告。每月10元。"},
+      {main_window::kFrame3, L""},
+      {main_window::kFrame4, L""},
+  };
+  for (const Caption& caption : captions) EXPECT_EQ(WindowText(Item(caption.id)), caption.text) << caption.id;
+}
+
+TEST_F(MainForm, InitialState) {
+  EXPECT_EQ(shared_->first_text, L"60");
+  EXPECT_TRUE(shared_->first_option1);
+  EXPECT_FALSE(shared_->first_option2);
+  EXPECT_FALSE(shared_->first_timer);
+  EXPECT_TRUE(shared_->first_focus_in_text) << "the focus is not in the seconds field after Show";
+  EXPECT_TRUE(form_.IsVisible());
+}
+
+TEST_F(MainForm, FixedBorderWithMinimiseBoxOnly) {
+  const DWORD style = StyleOf(form_.hwnd());
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
+  EXPECT_TRUE(style & WS_MINIMIZEBOX);
+  EXPECT_EQ(style & WS_CAPTION, static_cast<DWORD>(WS_CAPTION));
+  EXPECT_TRUE(style & WS_SYSMENU);
+}
+
+TEST_F(MainForm, LabelsShowAmpersandsAsTheyAre) {
+  for (int id : {main_window::kLabel1, main_window::kLabel2, main_window::kLabel3})
+    EXPECT_TRUE(StyleOf(Item(id)) & SS_NOPREFIX) << id;
+}
+
+TEST_F(MainForm, ModeOptionsFormOneExclusiveGroup) {
+  HWND option1 = form_.Option1.hwnd();
+  HWND option2 = form_.Option2.hwnd();
+  EXPECT_EQ(StyleOf(option1) & BS_TYPEMASK, static_cast<DWORD>(BS_AUTORADIOBUTTON));
+  EXPECT_EQ(StyleOf(option2) & BS_TYPEMASK, static_cast<DWORD>(BS_AUTORADIOBUTTON));
+  EXPECT_EQ(::GetNextDlgGroupItem(form_.hwnd(), option1, FALSE), option2);
+  EXPECT_EQ(::GetNextDlgGroupItem(form_.hwnd(), option2, FALSE), option1);
+
+  Click(form_.Option2);
+  EXPECT_TRUE(form_.Option2.Value());
+  EXPECT_FALSE(form_.Option1.Value());
+  Click(form_.Option1);
+  EXPECT_TRUE(form_.Option1.Value());
+  EXPECT_FALSE(form_.Option2.Value());
+}
+
+TEST_F(MainForm, TabOrderFollowsTheLayout) {
+  const std::vector<HWND> expected = {form_.Command1.hwnd(), form_.Option1.hwnd(), form_.Command2.hwnd(),
+                                      form_.Command3.hwnd(), form_.Command4.hwnd(), form_.Text1.hwnd()};
+  HWND at = form_.Text1.hwnd();
+  for (HWND next : expected) {
+    at = ::GetNextDlgTabItem(form_.hwnd(), at, FALSE);
+    EXPECT_EQ(at, next) << "got control " << ::GetDlgCtrlID(at);
+  }
+}
+
+// ---- Typing ---------------------------------------------------------------------------
+
+TEST_F(MainForm, KeysOtherThanDigitsAndBackspaceAreDiscarded) {
+  form_.Text1.SetText(L"");
+  Type(L"a-+ .x\r\t");
+  Type(L"\x16");  // Ctrl+V
+  EXPECT_EQ(Field(), L"");
+  Type(L"1b2");
+  EXPECT_EQ(Field(), L"12");
+  Type(L"\b");
+  EXPECT_EQ(Field(), L"1");
+  Type(L"９0");  // a full-width nine, then a zero
+  EXPECT_EQ(Field(), L"10");
+  EXPECT_TRUE(launcher_.launches.empty());
+  EXPECT_TRUE(prompter_.prompts.empty());
+}
+
+TEST_F(MainForm, CtrlVDoesNotPasteIntoTheField) {
+  ASSERT_TRUE(::OpenClipboard(form_.hwnd()));
+  ::EmptyClipboard();
+  const wchar_t text[] = L"abc";
+  HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, sizeof text);
+  std::memcpy(::GlobalLock(memory), text, sizeof text);
+  ::GlobalUnlock(memory);
+  ::SetClipboardData(CF_UNICODETEXT, memory);
+  ::CloseClipboard();
+
+  Type(L"\x16");
+  EXPECT_EQ(Field(), L"60");
+}
+
+// ---- The change rule -----------------------------------------------------------------
+
+TEST_F(MainForm, AnEighthDigitIsRefusedOnceAndTheFieldReset) {
+  form_.Text1.SetText(L"1234567");
+  EXPECT_TRUE(prompter_.prompts.empty());
+  Type(L"8");
+  ASSERT_EQ(prompter_.prompts.size(), 1u);
+  EXPECT_EQ(prompter_.prompts[0].prompt, kTooLarge);
+  EXPECT_EQ(prompter_.prompts[0].flags, 16u);
+  EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
+  EXPECT_EQ(prompter_.prompts[0].owner, form_.hwnd());
+  EXPECT_EQ(Field(), L"60");
+  Pump(50ms);
+  EXPECT_EQ(Field(), L"60");
+  EXPECT_EQ(prompter_.prompts.size(), 1u);
+  EXPECT_TRUE(launcher_.launches.empty());
+
+  // The same when the program writes an over-long text.
+  form_.Text1.SetText(L"00000000");
+  EXPECT_EQ(prompter_.prompts.size(), 2u);
+  EXPECT_EQ(Field(), L"60");
+  EXPECT_TRUE(launcher_.launches.empty());
+}
+
+TEST_F(MainForm, ZeroWithShutdownSelectedLaunchesShutdownEachTime) {
+  form_.Text1.SetText(L"0");
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_EQ(launcher_.launches[0].command_line, kShutdown);
+  EXPECT_EQ(launcher_.launches[0].show_style, 2);
+  EXPECT_FALSE(form_.Timer1.Enabled());
+
+  Type(L"0");  // "00" is zero again
+  EXPECT_EQ(Field(), L"00");
+  ASSERT_EQ(launcher_.launches.size(), 2u);
+  EXPECT_EQ(launcher_.launches[1].command_line, kShutdown);
+
+  form_.Text1.SetText(L"");
+  Type(L"0");  // typed, not written
+  ASSERT_EQ(launcher_.launches.size(), 3u);
+  EXPECT_EQ(launcher_.launches[2].command_line, kShutdown);
+  EXPECT_EQ(launcher_.launches[2].show_style, 2);
+  EXPECT_TRUE(prompter_.prompts.empty());
+}
+
+TEST_F(MainForm, ZeroWithRestartSelectedLaunchesRestart) {
+  Click(form_.Option2);
+  form_.Text1.SetText(L"000");
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_EQ(launcher_.launches[0].command_line, kRestart);
+  EXPECT_EQ(launcher_.launches[0].show_style, 2);
+}
+
+TEST_F(MainForm, NothingIsLaunchedWithoutAZero) {
+  for (const wchar_t* text : {L"", L"1", L"10", L"0060"}) form_.Text1.SetText(text);
+  form_.Text1.SetText(L"");
+  Type(L"\b\b");
+  Type(L"5\b");
+  EXPECT_EQ(Field(), L"");
+  // Without a mode a zero launches nothing either.
+  form_.Option1.SetValue(false);
+  ASSERT_FALSE(form_.Option1.Value() || form_.Option2.Value());
+  form_.Text1.SetText(L"0");
+  EXPECT_TRUE(launcher_.launches.empty());
+}
+
+// ---- Start and the countdown ---------------------------------------------------------
+
+TEST_F(MainForm, StartWithoutAModeAsksForOne) {
+  form_.Option1.SetValue(false);
+  Start();
+  ASSERT_EQ(prompter_.prompts.size(), 1u);
+  EXPECT_EQ(prompter_.prompts[0].prompt, kChooseMode);
+  EXPECT_EQ(prompter_.prompts[0].flags, 16u);
+  EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
+  EXPECT_FALSE(form_.Timer1.Enabled());
+  Pump(1200ms);
+  EXPECT_EQ(Field(), L"60");
+}
+
+TEST_F(MainForm, StartWithoutATimeAsksForOne) {
+  form_.Text1.SetText(L"");
+  Start();
+  ASSERT_EQ(prompter_.prompts.size(), 1u);
+  EXPECT_EQ(prompter_.prompts[0].prompt, kEnterTime);
+  EXPECT_EQ(prompter_.prompts[0].flags, 16u);
+  EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
+  EXPECT_FALSE(form_.Timer1.Enabled());
+}
+
+TEST_F(MainForm, StartCountsDownFromLeadingZeros) {
+  form_.Text1.SetText(L"0060");
+  const auto start = Clock::now();
+  Start();
+  EXPECT_TRUE(form_.Timer1.Enabled());
+  ASSERT_TRUE(WaitForField(L"59", 1600ms)) << "field: " << testing::PrintToString(Field());
+  EXPECT_GE(SecondsSince(start), 0.95);
+  EXPECT_EQ(seen_, (std::vector<std::wstring>{L"0060", L"59"}));
+  EXPECT_TRUE(prompter_.prompts.empty());
+}
+
+TEST_F(MainForm, ACountdownEndsInOneLaunchAndNeverGoesNegative) {
+  form_.Text1.SetText(L"2");
+  const auto start = Clock::now();
+  Start();
+  ASSERT_TRUE(PumpUntil(
+      [&] {
+        Observe();
+        return !launcher_.launches.empty();
+      },
+      3500ms));
+  EXPECT_EQ(Field(), L"0");
+  EXPECT_FALSE(form_.Timer1.Enabled());
+  const double at = std::chrono::duration<double>(launcher_.launches[0].at - start).count();
+  EXPECT_GT(at, 1.9);
+  EXPECT_LT(at, 2.6);
+  PumpUntil(
+      [&] {
+        Observe();
+        return false;
+      },
+      1500ms);
+  EXPECT_EQ(seen_, (std::vector<std::wstring>{L"2", L"1", L"0"}));
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_EQ(launcher_.launches[0].command_line, kShutdown);
+  EXPECT_TRUE(prompter_.prompts.empty());
+}
+
+TEST_F(MainForm, StartOnZeroDoesNotCountBelowIt) {
+  form_.Text1.SetText(L"0");
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  Start();
+  PumpUntil(
+      [&] {
+        Observe();
+        return false;
+      },
+      1300ms);
+  EXPECT_EQ(seen_, (std::vector<std::wstring>{L"0"}));
+  EXPECT_FALSE(form_.Timer1.Enabled());
+  EXPECT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_TRUE(prompter_.prompts.empty());
+}
+
+TEST_F(MainForm, StartWhileRunningKeepsTheSchedule) {
+  const auto start = Clock::now();
+  Start();
+  Pump(600ms);
+  ASSERT_EQ(Field(), L"60");
+  Start();
+  EXPECT_TRUE(form_.Timer1.Enabled());
+  ASSERT_TRUE(WaitForField(L"59", 1500ms));
+  const double at = SecondsSince(start);
+  EXPECT_LT(at, 1.35) << "the second Start restarted the countdown";
+  ASSERT_TRUE(WaitForField(L"58", 1500ms));
+  EXPECT_TRUE(prompter_.prompts.empty());
+}
+
+TEST_F(MainForm, SwitchingToRestartDuringTheCountdownRestarts) {
+  form_.Text1.SetText(L"2");
+  Start();
+  Click(form_.Option2);
+  ASSERT_TRUE(PumpUntil([&] { return !launcher_.launches.empty(); }, 3500ms));
+  Pump(300ms);
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_EQ(launcher_.launches[0].command_line, kRestart);
+}
+
+TEST_F(MainForm, AnOverLongFieldShowsOneBoxWhileTheCountdownRuns) {
+  Start();
+  ASSERT_TRUE(WaitForField(L"59", 1500ms));
+  std::vector<std::wstring> while_open;
+  prompter_.open_for = 3500ms;
+  prompter_.while_open = [&] {
+    const std::wstring now = Field();
+    if (while_open.empty() || while_open.back() != now) while_open.push_back(now);
+  };
+  Type(L"123456");  // "59123456": one digit too many
+  ASSERT_EQ(prompter_.prompts.size(), 1u);
+  EXPECT_EQ(prompter_.prompts[0].prompt, kTooLarge);
+  // The countdown held still behind the open box, and raised no second one.
+  EXPECT_EQ(while_open, (std::vector<std::wstring>{L"59123456"}));
+  EXPECT_EQ(Field(), L"60");
+  EXPECT_TRUE(form_.Timer1.Enabled());
+  const auto closed = Clock::now();
+  ASSERT_TRUE(WaitForField(L"59", 1500ms));
+  EXPECT_LT(SecondsSince(closed), 1.2);
+  EXPECT_EQ(prompter_.prompts.size(), 1u);
+  EXPECT_TRUE(launcher_.launches.empty());
+}
+
+TEST_F(MainForm, TenTicksTakeTenSeconds) {
+  form_.Text1.SetText(L"10");
+  const auto start = Clock::now();
+  Start();
+  ASSERT_TRUE(PumpUntil([&] { return !launcher_.launches.empty(); }, 13s));
+  const double seconds = std::chrono::duration<double>(launcher_.launches[0].at - start).count();
+  std::cout << "[ timing   ] 10-tick countdown: Start to launch " << seconds << " s\n";
+  EXPECT_GT(seconds, 9.9);
+  EXPECT_LT(seconds, 11.0);
+  EXPECT_EQ(Field(), L"0");
+}
+
+// ---- Other buttons -------------------------------------------------------------------
+
+TEST_F(MainForm, SiteButtonOpensThePublisherSite) {
+  Click(form_.Command2);
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_EQ(launcher_.launches[0].command_line, L"explorer.exe http://host:8080/");
+  EXPECT_EQ(launcher_.launches[0].show_style, 2);
+}
+
+}  // namespace

@@ -1,1 +1,139 @@
+// The splash window: first on the screen, opens the main window after a second and
+// closes once it is up, however long the main window takes to load.
 #include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <functional>
+#include <optional>
+
+#include "app/splash.h"
+#include "tests/wine/test_support.h"
+#include "toolkit/form.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::Clock;
+using test_support::PumpUntil;
+using test_support::SecondsSince;
+using test_support::StyleOf;
+using test_support::WindowText;
+
+// Stands in for the main window: counts its loads and shows, and can take its time loading
+// while the thread keeps dispatching messages.
+class SlowForm final : public toolkit::Form {
+ public:
+  SlowForm() : Form(Options()) {}
+  ~SlowForm() override { Unload(); }
+
+  int loads = 0;
+  int shows = 0;
+  std::chrono::milliseconds load_time{0};
+  std::function<void()> while_loading;
+  std::function<void()> on_shown;
+
+ private:
+  static toolkit::FormOptions Options() {
+    toolkit::FormOptions options;
+    options.caption = L"slow main";
+    options.client_width_twips = 3000;
+    options.client_height_twips = 2000;
+    return options;
+  }
+
+  void Form_Load() override {
+    ++loads;
+    if (load_time.count() > 0)
+      PumpUntil(
+          [this] {
+            if (while_loading) while_loading();
+            return false;
+          },
+          load_time);
+  }
+
+  std::optional<LRESULT> OnOtherMessage(UINT message, WPARAM wparam, LPARAM) override {
+    if (message == WM_SHOWWINDOW && wparam) {
+      ++shows;
+      if (on_shown) on_shown();
+    }
+    return std::nullopt;
+  }
+};
+
+TEST(Splash, AloneAtFirstThenOpensTheMainWindowOnceAndCloses) {
+  SlowForm main_form;
+  app::ld splash(main_form);
+  const auto start = Clock::now();
+  splash.Show();
+  ASSERT_TRUE(splash.IsLoaded());
+
+  EXPECT_EQ(WindowText(splash.hwnd()), L"loading...");
+  const DWORD style = StyleOf(splash.hwnd());
+  EXPECT_TRUE(style & WS_POPUP);
+  EXPECT_FALSE(style & WS_CAPTION);
+  EXPECT_FALSE(style & WS_THICKFRAME);
+  if (splash.Dpi() == 96) {
+    const SIZE client = test_support::ClientSize(splash.hwnd());
+    EXPECT_EQ(client.cx, 406);
+    EXPECT_EQ(client.cy, 231);
+  }
+  EXPECT_TRUE(splash.IsVisible());
+  EXPECT_TRUE(splash.Label1.Visible());
+  EXPECT_EQ(splash.Label1.Text(), L"Morvane关机工具V2014");
+  EXPECT_TRUE(splash.Label2.Visible());
+  EXPECT_EQ(splash.Label2.Text(), L"Loading...");
+  EXPECT_FALSE(splash.Label3.Visible());
+  EXPECT_FALSE(main_form.IsLoaded());
+
+  std::optional<double> shown_at;
+  bool splash_up_when_shown = false;
+  main_form.on_shown = [&] {
+    if (!shown_at) shown_at = SecondsSince(start);
+    splash_up_when_shown = splash.IsLoaded();
+  };
+  ASSERT_TRUE(PumpUntil([&] { return !splash.IsLoaded(); }, 3s));
+  ASSERT_TRUE(shown_at.has_value());
+  EXPECT_GT(*shown_at, 0.95);
+  EXPECT_LT(*shown_at, 1.6);
+  EXPECT_TRUE(splash_up_when_shown) << "the splash closed before the main window was up";
+  EXPECT_TRUE(main_form.IsVisible());
+
+  PumpUntil([] { return false; }, 400ms);
+  EXPECT_EQ(main_form.loads, 1);
+  EXPECT_EQ(main_form.shows, 1);
+  EXPECT_FALSE(splash.IsLoaded());
+  EXPECT_TRUE(main_form.IsVisible());
+}
+
+TEST(Splash, ASlowLoadShowsTheHintAtThreeSecondsAndStillOpensOnce) {
+  SlowForm main_form;
+  main_form.load_time = 3500ms;
+  app::ld splash(main_form);
+  std::optional<double> hint_at;
+  bool splash_closed_while_loading = false;
+  const auto start = Clock::now();
+  main_form.while_loading = [&] {
+    if (!splash.IsLoaded()) {
+      splash_closed_while_loading = true;
+      return;
+    }
+    if (!hint_at && splash.Label3.Visible()) hint_at = SecondsSince(start);
+  };
+  splash.Show();
+  ASSERT_TRUE(PumpUntil([&] { return !splash.IsLoaded(); }, 7s));
+  ASSERT_TRUE(hint_at.has_value()) << "the hint never showed";
+  EXPECT_GT(*hint_at, 2.95);
+  EXPECT_LT(*hint_at, 3.6);
+  EXPECT_FALSE(splash_closed_while_loading);
+  EXPECT_GT(SecondsSince(start), 4.4);
+  EXPECT_EQ(main_form.loads, 1);
+  EXPECT_EQ(main_form.shows, 1);
+  EXPECT_TRUE(main_form.IsVisible());
+  PumpUntil([] { return false; }, 500ms);
+  EXPECT_FALSE(splash.IsLoaded());
+  EXPECT_EQ(main_form.loads, 1);
+}
+
+}  // namespace

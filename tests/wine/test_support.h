@@ -1,0 +1,209 @@
+// Helpers of the window tests: a launcher that only records, a message box that
+// records and can stay "open" (pumping messages, as a modal box does), and waiting
+// on the UI thread without freezing its windows.
+#pragma once
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "toolkit/message_box.h"
+#include "toolkit/message_loop.h"
+#include "toolkit/process.h"
+
+namespace test_support {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// Never starts anything: the tests must not shut down or restart the machine.
+class RecordingLauncher final : public toolkit::Launcher {
+ public:
+  struct Record {
+    std::wstring command_line;
+    int show_style;
+    Clock::time_point at;
+  };
+
+  bool Launch(std::wstring_view command_line, int show_style) override {
+    launches.push_back({std::wstring(command_line), show_style, Clock::now()});
+    return true;
+  }
+
+  std::vector<Record> launches;
+};
+
+class ScriptedPrompter final : public toolkit::Prompter {
+ public:
+  struct Prompt {
+    HWND owner;
+    std::wstring prompt;
+    unsigned flags;
+    std::wstring title;
+  };
+
+  int MsgBox(HWND owner, std::wstring_view prompt, unsigned flags, std::wstring_view title) override {
+    prompts.push_back({owner, std::wstring(prompt), flags, std::wstring(title)});
+    ++open;
+    if (open_for.count() > 0) {
+      // The user leaves the box open: the thread keeps dispatching, as a modal box does.
+      toolkit::PumpMessagesUntil(
+          [this] {
+            if (while_open) while_open();
+            return false;
+          },
+          open_for);
+    }
+    --open;
+    return IDOK;
+  }
+
+  std::vector<Prompt> prompts;
+  milliseconds open_for{0};
+  std::function<void()> while_open;  // called between the messages dispatched while open
+  int open = 0;
+};
+
+// Dispatches messages for the given time.
+inline void Pump(milliseconds duration) {
+  toolkit::PumpMessagesUntil([] { return false; }, duration);
+}
+
+// Dispatches messages until `done` (checked after every message) or the time is up.
+inline bool PumpUntil(const std::function<bool()>& done, milliseconds limit) {
+  return toolkit::PumpMessagesUntil(done, limit);
+}
+
+inline double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+inline std::wstring WindowText(HWND hwnd) {
+  wchar_t buffer[512] = {};
+  ::GetWindowTextW(hwnd, buffer, 512);
+  return buffer;
+}
+
+inline DWORD StyleOf(HWND hwnd) { return static_cast<DWORD>(::GetWindowLongPtrW(hwnd, GWL_STYLE)); }
+
+// A control's rectangle in its parent form's client area, in pixels.
+inline RECT RectInParent(HWND control) {
+  RECT r{};
+  ::GetWindowRect(control, &r);
+  ::MapWindowPoints(nullptr, ::GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+  return r;
+}
+
+inline SIZE ClientSize(HWND hwnd) {
+  RECT r{};
+  ::GetClientRect(hwnd, &r);
+  return {r.right - r.left, r.bottom - r.top};
+}
+
+inline std::wstring ModulePath() {
+  wchar_t buffer[MAX_PATH * 4] = {};
+  const DWORD n = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH * 4);
+  return std::wstring(buffer, n);
+}
+
+inline std::wstring FolderOf(const std::wstring& path) {
+  const auto slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+inline bool SameFolder(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+inline bool FileExists(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A fresh folder under %TEMP%, removed with its files (one level deep) afterwards.
+class TempFolder {
+ public:
+  TempFolder() {
+    wchar_t base[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, base);
+    path_ = std::wstring(base) + L"morvane_test_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+            std::to_wstring(++Counter());
+    ::CreateDirectoryW(path_.c_str(), nullptr);
+  }
+  ~TempFolder() { RemoveTree(path_); }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  [[nodiscard]] const std::wstring& path() const noexcept { return path_; }
+  [[nodiscard]] std::wstring operator/(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
+
+ private:
+  static int& Counter() {
+    static int counter = 0;
+    return counter;
+  }
+  static void RemoveTree(const std::wstring& folder) {
+    WIN32_FIND_DATAW found{};
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring full = folder + L"\\" + name;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          RemoveTree(full);
+        } else {
+          // A just-started stub may still hold its own file for a moment.
+          for (int attempt = 0; attempt < 50 && !::DeleteFileW(full.c_str()); ++attempt) ::Sleep(100);
+        }
+      } while (::FindNextFileW(find, &found));
+      ::FindClose(find);
+    }
+    ::RemoveDirectoryW(folder.c_str());
+  }
+
+  std::wstring path_;
+};
+
+// Sets an environment variable or the current directory for one test, then restores it.
+class ScopedPath {
+ public:
+  explicit ScopedPath(const std::wstring& value) {
+    const DWORD n = ::GetEnvironmentVariableW(L"PATH", nullptr, 0);
+    had_ = n != 0;
+    if (had_) {
+      old_.resize(n);
+      old_.resize(::GetEnvironmentVariableW(L"PATH", old_.data(), n));
+    }
+    ::SetEnvironmentVariableW(L"PATH", value.c_str());
+  }
+  ~ScopedPath() { ::SetEnvironmentVariableW(L"PATH", had_ ? old_.c_str() : nullptr); }
+  ScopedPath(const ScopedPath&) = delete;
+  ScopedPath& operator=(const ScopedPath&) = delete;
+
+ private:
+  bool had_ = false;
+  std::wstring old_;
+};
+
+class ScopedCurrentDirectory {
+ public:
+  explicit ScopedCurrentDirectory(const std::wstring& folder) {
+    wchar_t buffer[MAX_PATH * 4] = {};
+    old_.assign(buffer, ::GetCurrentDirectoryW(MAX_PATH * 4, buffer));
+    ::SetCurrentDirectoryW(folder.c_str());
+  }
+  ~ScopedCurrentDirectory() { ::SetCurrentDirectoryW(old_.c_str()); }
+  ScopedCurrentDirectory(const ScopedCurrentDirectory&) = delete;
+  ScopedCurrentDirectory& operator=(const ScopedCurrentDirectory&) = delete;
+
+ private:
+  std::wstring old_;
+};
+
+}  // namespace test_support
