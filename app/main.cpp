@@ -18,8 +18,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   toolkit::ProcessLauncher launcher;
   toolkit::MessageBoxPrompter prompter;
+  toolkit::Inet1 inet1;
   about::gy about_form;
-  main_window::main main_form({launcher, prompter, app::kPublisherHost});
+  main_window::main main_form({launcher, prompter, app::kPublisherHost, &inet1});
   main_form.SetAboutWindow(&about_form);
   app::ld splash(main_form);
 

@@ -10,23 +10,15 @@
 
 #include "about/about_form.h"
 #include "main_window/main_form.h"
-#include "toolkit/message_loop.h"
+#include "tests/wine/test_support.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-struct RecordingLauncher final : toolkit::Launcher {
-  std::vector<std::wstring> lines;
-  bool Launch(std::wstring_view line, int) override {
-    lines.emplace_back(line);
-    return true;
-  }
-};
-
-struct SilentPrompter final : toolkit::Prompter {
-  int MsgBox(HWND, std::wstring_view, unsigned, std::wstring_view) override { return IDOK; }
-};
+using test_support::Pump;
+using test_support::PumpUntil;
+using test_support::RecordingLauncher;
+using SilentPrompter = test_support::ScriptedPrompter;
 
 int CountTopLevel(const wchar_t* caption) {
   struct Search {
@@ -44,13 +36,6 @@ int CountTopLevel(const wchar_t* caption) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.count;
-}
-
-RECT ClientRectOf(HWND control, HWND parent) {
-  RECT r{};
-  ::GetWindowRect(control, &r);
-  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-  return r;
 }
 
 class AboutTest : public ::testing::Test {
@@ -95,12 +80,12 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   EXPECT_EQ(about_form.Command1.Text(), L"\u786E\u5B9A");
   EXPECT_NE(about_form.Label1.Text().find(L"Morvane"), std::wstring::npos);
 
-  const RECT image = ClientRectOf(about_form.Image1.hwnd(), hwnd);
+  const RECT image = test_support::RectInParent(about_form.Image1.hwnd());
   EXPECT_EQ(image.left, 8);
   EXPECT_EQ(image.top, 8);
   EXPECT_EQ(image.right - image.left, 115);
   EXPECT_EQ(image.bottom - image.top, 115);
-  const RECT ok = ClientRectOf(about_form.Command1.hwnd(), hwnd);
+  const RECT ok = test_support::RectInParent(about_form.Command1.hwnd());
   EXPECT_EQ(ok.left, 288);
   EXPECT_EQ(ok.top, 128);
   EXPECT_EQ(ok.right - ok.left, 73);
@@ -135,9 +120,9 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
   ClickAbout();
   EXPECT_TRUE(::IsWindowEnabled(form.hwnd()));
-  toolkit::PumpMessagesUntil([&] { return !launcher.lines.empty(); }, 4000ms);
-  ASSERT_EQ(launcher.lines.size(), 1u);
-  EXPECT_EQ(launcher.lines[0], L"cmd.exe /c shutdown -s -t 3");
+  PumpUntil([&] { return !launcher.launches.empty(); }, 4000ms);
+  ASSERT_EQ(launcher.launches.size(), 1u);
+  EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -s -t 3");
   EXPECT_TRUE(about_form.IsVisible());
 }
 

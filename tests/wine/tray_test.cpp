@@ -10,28 +10,16 @@
 
 #include "about/about_form.h"
 #include "main_window/main_form.h"
-#include "toolkit/message_loop.h"
+#include "tests/wine/test_support.h"
 #include "tray/module1.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-struct RecordingLauncher final : toolkit::Launcher {
-  std::vector<std::wstring> lines;
-  bool Launch(std::wstring_view line, int) override {
-    lines.emplace_back(line);
-    return true;
-  }
-};
-
-struct SilentPrompter final : toolkit::Prompter {
-  int MsgBox(HWND, std::wstring_view, unsigned, std::wstring_view) override { return IDOK; }
-};
-
-void Pump(std::chrono::milliseconds time) {
-  toolkit::PumpMessagesUntil([] { return false; }, time);
-}
+using test_support::Pump;
+using test_support::PumpUntil;
+using test_support::RecordingLauncher;
+using SilentPrompter = test_support::ScriptedPrompter;
 
 // Whether the shell knows our icon: changing an icon that is not there fails.
 bool IconPresent(HWND owner) {
@@ -156,9 +144,9 @@ TEST_F(TrayTest, TheCountdownRunsAndLaunchesWhileHiddenAndTheIconStillRestores) 
   ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
   ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
   ASSERT_FALSE(form.IsVisible());
-  toolkit::PumpMessagesUntil([&] { return !launcher.lines.empty(); }, 4000ms);
-  ASSERT_EQ(launcher.lines.size(), 1u);
-  EXPECT_EQ(launcher.lines[0], L"cmd.exe /c shutdown -s -t 3");
+  PumpUntil([&] { return !launcher.launches.empty(); }, 4000ms);
+  ASSERT_EQ(launcher.launches.size(), 1u);
+  EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -s -t 3");
   EXPECT_EQ(form.Text1.Text(), L"0");
   EXPECT_TRUE(form.IsLoaded());
   EXPECT_FALSE(form.IsVisible());

@@ -1,0 +1,195 @@
+"""End-to-end: the advertisement slots of the real program under Wine, filled
+from a web server of the test's own on 127.0.0.1.
+
+The program is built once more, into build/adverts-e2e, with its publisher's
+host set to that server (PUBLISHER_HOST=127.0.0.1:38411). Everything else,
+the stubs included, comes from the usual build (harness.py).
+"""
+
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+import time
+import unittest
+from pathlib import Path
+
+from advert_server import ENDLESS, SILENT, AdvertServer, Reply
+from harness import MAIN, PROGRAM_NAME, REPO_ROOT, SPLASH, ProgramRun, UiDriver, close_session, session, wait_until
+
+PORT = 38411
+BUILD = REPO_ROOT / "build" / "adverts-e2e"
+
+LABEL2, LABEL3 = 109, 110  # slot 1, slot 2
+SPLASH_HINT = 203
+BUILT_IN_1 = "广告位1  诚招广告，。目前只接受文本广告，。每月15元"
+BUILT_IN_2 = "广告位2文本广告。每月10元。"
+SS_TYPEMASK, SS_LEFT, SS_NOPREFIX = 0x1F, 0x0, 0x80
+
+SHORT_1 = "本月特惠：莫凡关机工具 & 朋友们"
+SHORT_2 = "欢迎投放广告 — 联系 ads@morvane.example"
+LONG_1 = "长广告文本，测试折行与截断。" * 120
+LONG_2 = ("第二个广告位的很长的文字，" * 80) + "结束"
+
+# Filled in as the tests run, printed at the end for the record.
+TIMINGS = {}
+
+
+def build_program() -> Path:
+    cmake = shutil.which("cmake")
+    if cmake is None:
+        raise unittest.SkipTest("cmake not found")
+    if not (BUILD / "build.ninja").exists():
+        subprocess.run(
+            [cmake, "-S", str(REPO_ROOT), "-B", str(BUILD),
+             f"-DCMAKE_TOOLCHAIN_FILE={REPO_ROOT / 'cmake' / 'mingw-w64-x86_64.cmake'}",
+             "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release", f"-DPUBLISHER_HOST=127.0.0.1:{PORT}"],
+            check=True, stdout=subprocess.DEVNULL, timeout=600)
+    subprocess.run([cmake, "--build", str(BUILD), "--target", "MorvaneShutdown"],
+                   check=True, stdout=subprocess.DEVNULL, timeout=1200)
+    return BUILD / PROGRAM_NAME
+
+
+class AdvertRun(ProgramRun):
+    """A scratch copy of the program built for the test server (stubs as usual)."""
+
+    program: Path
+
+    def __init__(self, sess, driver) -> None:
+        super().__init__(sess, driver)
+        shutil.copy2(self.program, self.exe)
+
+
+def setUpModule():
+    # The program must reach 127.0.0.1 itself, not through a proxy Wine would take
+    # from the environment.
+    for name in ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
+        os.environ.pop(name, None)
+    session()
+
+
+def tearDownModule():
+    close_session()
+    if TIMINGS:
+        print("\nadvert slots, start to main window shown:")
+        for name, seconds in TIMINGS.items():
+            print(f"  {name:<28} {seconds:5.2f} s")
+
+
+class AdvertSlotsTest(unittest.TestCase):
+    server: AdvertServer
+    driver: UiDriver
+
+    @classmethod
+    def setUpClass(cls):
+        AdvertRun.program = build_program()
+        try:
+            cls.server = AdvertServer(PORT)
+        except OSError as exc:
+            raise AssertionError(f"port {PORT} is taken: {exc}") from None
+        try:
+            cls.driver = UiDriver(session())
+        except BaseException:
+            cls.server.close()
+            raise
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.close()
+        cls.server.close()
+
+    def setUp(self):
+        self.server.reset()
+
+    # -- helpers
+
+    def start(self, gg1: Reply, gg2: Reply, hint: bool = False, main_within: float = 25.0):
+        """Starts the program with the given replies; returns (seconds to main shown,
+        seconds to the splash hint shown or None)."""
+        self.server.serve("/gg1.txt", gg1)
+        self.server.serve("/gg2.txt", gg2)
+        prog = AdvertRun(session(), self.driver)
+        started = prog.start()
+        self.addCleanup(prog.stop)
+        hint_at = None
+        if hint:
+            shown = wait_until(lambda: self._hint_visible(), main_within, interval=0.05)
+            if shown:
+                hint_at = time.monotonic() - started
+        self.assertTrue(self.driver.wait(MAIN, max(0.5, main_within - (time.monotonic() - started))),
+                        "the main window never appeared")
+        main_at = time.monotonic() - started
+        prog.remember_pid()
+        self.prog = prog
+        return main_at, hint_at
+
+    def _hint_visible(self) -> bool:
+        found = self.driver.find(SPLASH)
+        if found is None:
+            return False
+        try:
+            return self.driver.visible(SPLASH, SPLASH_HINT)
+        except Exception:
+            return False
+
+    def slots(self):
+        return self.driver.text(MAIN, LABEL2), self.driver.text(MAIN, LABEL3)
+
+    def requested(self):
+        return [path for _, path in self.server.requests()]
+
+    # -- the tests
+
+    def test_prompt_texts_in_gbk_and_utf8_replace_the_built_in_ones(self):
+        main_at, _ = self.start(Reply(SHORT_1.encode("gbk")), Reply(SHORT_2.encode("utf-8")))
+        TIMINGS["prompt server"] = main_at
+        self.assertEqual(self.slots(), (SHORT_1, SHORT_2))
+        self.assertEqual(self.requested(), ["/gg1.txt", "/gg2.txt"])
+        self.assertLess(main_at, 6.0)
+        for cid in (LABEL2, LABEL3):
+            style, _, cls = self.driver.style(MAIN, cid)
+            self.assertEqual(cls.upper(), "STATIC")
+            self.assertEqual(style & SS_TYPEMASK, SS_LEFT, "the slot no longer wraps its text")
+            self.assertTrue(style & SS_NOPREFIX, "an '&' would underline the next letter")
+
+    def test_long_texts_with_a_charset_and_a_bom_arrive_whole(self):
+        self.start(Reply(LONG_1.encode("gbk"), content_type="text/plain; charset=GB2312"),
+                   Reply(b"\xef\xbb\xbf" + LONG_2.encode("utf-8"), content_type=None))
+        self.assertEqual(self.slots(), (LONG_1, LONG_2))
+
+    def test_an_empty_body_blanks_a_slot_and_a_404_leaves_its_text(self):
+        self.start(Reply(b""), Reply(b"<h1>Not Found</h1>", 404, "text/html"))
+        self.assertEqual(self.slots(), ("", BUILT_IN_2))
+
+    def test_a_500_leaves_the_text_and_an_endless_body_is_cut_at_64_kib(self):
+        self.start(Reply(b"<h1>Internal Server Error</h1>", 500, "text/html"), Reply(kind=ENDLESS))
+        slot1, slot2 = self.slots()
+        self.assertEqual(slot1, BUILT_IN_1)
+        self.assertEqual(slot2, "x" * 65536)
+
+    def test_a_slow_answer_shows_the_splash_hint_at_three_seconds(self):
+        main_at, hint_at = self.start(Reply(SHORT_1.encode("utf-8"), delay=4.0), Reply(SHORT_2.encode("gbk")),
+                                      hint=True)
+        TIMINGS["answer after 4 s"] = main_at
+        TIMINGS["  (splash hint shown)"] = hint_at if hint_at is not None else float("nan")
+        self.assertIsNotNone(hint_at, "the splash hint never appeared")
+        self.assertGreater(hint_at, 2.5)
+        self.assertLess(hint_at, 5.0)
+        self.assertGreater(main_at, hint_at)
+        self.assertGreater(main_at, 4.5)
+        self.assertEqual(self.slots(), (SHORT_1, SHORT_2))
+
+    def test_a_server_that_never_answers_still_lets_main_appear_within_20_s(self):
+        main_at, _ = self.start(Reply(kind=SILENT), Reply(kind=SILENT), main_within=30.0)
+        TIMINGS["server never answers"] = main_at
+        self.assertLess(main_at, 20.0)
+        self.assertEqual(self.slots(), (BUILT_IN_1, BUILT_IN_2))
+        self.assertEqual(self.requested(), ["/gg1.txt", "/gg2.txt"])
+        # The abandoned requests do not keep the process alive.
+        self.driver.close_window(MAIN)
+        self.assertTrue(wait_until(lambda: not self.prog.running(), 10), "the program did not exit")
+
+
+if __name__ == "__main__":
+    unittest.main()
