@@ -219,6 +219,23 @@ void Form::Centre() {
   const int x = work.left + (work.right - work.left - size.cx) / 2;
   const int y = work.top + (work.bottom - work.top - size.cy) / 2;
   ::SetWindowPos(hwnd_, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  FitClientArea();
+}
+
+void Form::FitClientArea() {
+  // The frame the system really draws can differ from what it predicts for a DPI (Wine
+  // draws it at the system DPI), so the window is corrected until the client fits.
+  const int width = TwipsToPixels(options_.client_width_twips, dpi_);
+  const int height = TwipsToPixels(options_.client_height_twips, dpi_);
+  RECT client{};
+  RECT window{};
+  ::GetClientRect(hwnd_, &client);
+  ::GetWindowRect(hwnd_, &window);
+  const int extra_x = width - (client.right - client.left);
+  const int extra_y = height - (client.bottom - client.top);
+  if (extra_x == 0 && extra_y == 0) return;
+  ::SetWindowPos(hwnd_, nullptr, 0, 0, window.right - window.left + extra_x, window.bottom - window.top + extra_y,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOMOVE);
 }
 
 void Form::LoadDpiResources() {
@@ -379,6 +396,7 @@ void Form::OnDpiChanged(int dpi, const RECT& suggested) {
   LayOut();
   const SIZE size = WindowSizeForClient();
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  FitClientArea();
   ::InvalidateRect(hwnd_, nullptr, TRUE);
 }
 

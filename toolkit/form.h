@@ -111,6 +111,7 @@ class Form {
   void LayOut();
   void LoadDpiResources();
   void Centre();
+  void FitClientArea();
   [[nodiscard]] SIZE WindowSizeForClient() const;
   [[nodiscard]] RECT PixelRect(const TwipsRect& twips) const;
   [[nodiscard]] Control* FindControl(HWND control) const;

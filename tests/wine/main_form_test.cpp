@@ -152,6 +152,34 @@ TEST_F(MainForm, LayoutAt96Dpi) {
   }
 }
 
+// Moving to a monitor of another scale lays everything out again from the twips, with
+// fonts made for the new DPI, so the window stays crisp rather than being stretched.
+TEST_F(MainForm, LayoutAndFontsFollowTheMonitorDpi) {
+  const int original = form_.Dpi();
+  for (int dpi : {120, 144, 192, original}) {
+    SCOPED_TRACE(dpi);
+    RECT window{};
+    ::GetWindowRect(form_.hwnd(), &window);
+    ::SendMessageW(form_.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
+    ASSERT_EQ(form_.Dpi(), dpi);
+    const SIZE client = test_support::ClientSize(form_.hwnd());
+    EXPECT_EQ(client.cx, ::MulDiv(6660, dpi, 1440));
+    EXPECT_EQ(client.cy, ::MulDiv(3030, dpi, 1440));
+    const RECT text = test_support::RectInParent(form_.Text1.hwnd());
+    EXPECT_EQ(text.left, ::MulDiv(120 + 240, dpi, 1440));
+    EXPECT_EQ(text.top, ::MulDiv(120 + 360, dpi, 1440));
+    EXPECT_EQ(text.right - text.left, ::MulDiv(1455, dpi, 1440));
+    const RECT minimise = test_support::RectInParent(form_.Command4.hwnd());
+    EXPECT_EQ(minimise.left, ::MulDiv(4560, dpi, 1440));
+    EXPECT_EQ(minimise.bottom - minimise.top, ::MulDiv(300, dpi, 1440));
+    LOGFONTW font{};
+    ASSERT_TRUE(::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(form_.Text1.hwnd(), WM_GETFONT, 0, 0)),
+                             sizeof font, &font));
+    EXPECT_EQ(font.lfHeight, -::MulDiv(9, dpi, 72));
+    EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
+  }
+}
+
 TEST_F(MainForm, Captions) {
   EXPECT_EQ(WindowText(form_.hwnd()), L"Morvane关机");
   struct Caption {
