@@ -768,6 +768,8 @@ private:
 }  // namespace
 
 int wmain() {
+    // Real pixels, as the program (per-monitor aware) sees them, at any DPI.
+    SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
     // A window of our own, for clipboard ownership; never shown.
     g_msg_window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                    GetModuleHandleW(nullptr), nullptr);
