@@ -22,7 +22,8 @@ toolkit::FormOptions SplashOptions() {
 
 ld::ld(toolkit::Form& main_form)
     : Form(SplashOptions()),
-      Label1(*this, kSplashLabel1, L"Morvane\u5173\u673A\u5DE5\u5177V2014", {0, 3000, 2295, 375}),  // Morvane关机工具V2014
+      Label1(*this, kSplashLabel1, L"Morvane\u5173\u673A\u5DE5\u5177V2014",
+             {0, 3000, 2295, 375}),  // Morvane关机工具V2014
       Label2(*this, kSplashLabel2, L"Loading...", {4800, 3120, 1935, 375}),
       // 此加载会使用网络。加载速度不会超过20秒，如果大于20秒。请重启。（本提示在第3秒出现）
       Label3(*this, kSplashLabel3,

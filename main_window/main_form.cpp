@@ -31,12 +31,12 @@ main::main(Services services)
     : Form(MainOptions()),
       Frame1(*this, kFrame1, L"\u65F6\u95F4", {120, 120, 2055, 975}),  // 时间
       Text1(*this, kText1, L"60", {240, 360, 1455, 270}, &Frame1),
-      Command1(*this, kCommand1, L"\u5F00\u59CB\u8BA1\u65F6", {120, 1200, 1455, 495}),  // 开始计时
-      Frame2(*this, kFrame2, L"\u6A21\u5F0F", {2280, 120, 2055, 975}),                   // 模式
-      Option1(*this, kOption1, L"\u5173\u673A", {360, 240, 1575, 255}, Frame2, true),    // 关机
-      Option2(*this, kOption2, L"\u91CD\u542F", {360, 600, 1575, 255}, Frame2),          // 重启
-      Command2(*this, kCommand2, L"\u6253\u5F00\u5B98\u7F51", {1680, 1200, 1335, 495}),  // 打开官网
-      Command3(*this, kCommand3, L"\u5173\u4E8E", {3120, 1200, 1215, 495}),              // 关于
+      Command1(*this, kCommand1, L"\u5F00\u59CB\u8BA1\u65F6", {120, 1200, 1455, 495}),        // 开始计时
+      Frame2(*this, kFrame2, L"\u6A21\u5F0F", {2280, 120, 2055, 975}),                        // 模式
+      Option1(*this, kOption1, L"\u5173\u673A", {360, 240, 1575, 255}, Frame2, true),         // 关机
+      Option2(*this, kOption2, L"\u91CD\u542F", {360, 600, 1575, 255}, Frame2),               // 重启
+      Command2(*this, kCommand2, L"\u6253\u5F00\u5B98\u7F51", {1680, 1200, 1335, 495}),       // 打开官网
+      Command3(*this, kCommand3, L"\u5173\u4E8E", {3120, 1200, 1215, 495}),                   // 关于
       Label1(*this, kLabel1, L"Copyright \u00A9 2014-2026 Morvane \u7248\u6743\u6240\u6709",  // 版权所有
              {0, 2760, 5535, 255}),
       Frame3(*this, kFrame3, L"", {120, 1800, 4215, 855}),

@@ -59,9 +59,7 @@ OptionButton::OptionButton(Form& form, int id, std::wstring caption, TwipsRect p
     : Control(form, id, {L"BUTTON", BS_AUTORADIOBUTTON, 0}, std::move(caption), position, &frame),
       selected_at_start_(selected_at_start) {}
 
-bool OptionButton::Value() const {
-  return hwnd_ && ::SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
+bool OptionButton::Value() const { return hwnd_ && ::SendMessageW(hwnd_, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void OptionButton::SetValue(bool selected) {
   if (!hwnd_) return;
@@ -78,8 +76,8 @@ void OptionButton::AfterCreate() {
 }
 
 TextBox::TextBox(Form& form, int id, std::wstring text, TwipsRect position, const Frame* frame)
-    : Control(form, id, {L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE}, std::move(text),
-              position, frame) {}
+    : Control(form, id, {L"EDIT", ES_LEFT | ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE}, std::move(text), position,
+              frame) {}
 
 void TextBox::SetText(std::wstring_view text) {
   if (!hwnd_) return;
@@ -103,7 +101,9 @@ void TextBox::RaiseChange() {
   if (on_change_) on_change_();
 }
 
-void TextBox::AfterCreate() { ::SetWindowSubclass(hwnd_, &TextBox::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this)); }
+void TextBox::AfterCreate() {
+  ::SetWindowSubclass(hwnd_, &TextBox::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
 
 void TextBox::BeforeDestroy() { ::RemoveWindowSubclass(hwnd_, &TextBox::SubclassProc, 1); }
 

@@ -76,7 +76,6 @@ class Control {
   HWND hwnd_ = nullptr;  // set and cleared by the form
 
  private:
-
   void SetInitiallyVisible(bool visible) noexcept { initially_visible_ = visible; }
   friend class Label;
 };

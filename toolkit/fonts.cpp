@@ -35,7 +35,7 @@ std::wstring ResolveFace(const std::wstring& face) {
   if (auto it = resolved.find(face); it != resolved.end()) return it->second;
 
   static const std::array<const wchar_t*, 8> kFallbacks = {
-      L"\u5FAE\u8F6F\u96C5\u9ED1", L"Microsoft YaHei UI", L"Microsoft YaHei", L"SimSun", L"\u5B8B\u4F53",
+      L"\u5FAE\u8F6F\u96C5\u9ED1", L"Microsoft YaHei UI", L"Microsoft YaHei",    L"SimSun", L"\u5B8B\u4F53",
       L"WenQuanYi Micro Hei",      L"Noto Sans CJK SC",   L"Droid Sans Fallback"};
   std::wstring chosen = face;
   if (!FaceInstalled(face)) {

@@ -124,7 +124,8 @@ void Form::Show() {
   ::SetForegroundWindow(hwnd_);
   HWND focus = ::GetFocus();
   if (!focus || !::IsChild(hwnd_, focus)) {
-    HWND first = last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+    HWND first =
+        last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
     if (first) ::SetFocus(first);
   }
 }
@@ -181,10 +182,10 @@ void Form::CreateControls() {
     }
     if (control->bottom_most_) style |= WS_CLIPSIBLINGS;
     const RECT r = PixelRect(control->FormPosition());
-    control->hwnd_ = ::CreateWindowExW(control->kind_.ex_style, control->kind_.window_class,
-                                       control->initial_caption_.c_str(), style, r.left, r.top, r.right - r.left,
-                                       r.bottom - r.top, hwnd_,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(control->id_)), Instance(), nullptr);
+    control->hwnd_ =
+        ::CreateWindowExW(control->kind_.ex_style, control->kind_.window_class, control->initial_caption_.c_str(),
+                          style, r.left, r.top, r.right - r.left, r.bottom - r.top, hwnd_,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(control->id_)), Instance(), nullptr);
     if (!control->hwnd_) continue;
     ::SendMessageW(control->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control)), FALSE);
     if (control->bottom_most_)
@@ -243,10 +244,10 @@ void Form::LoadDpiResources() {
   fonts_.clear();
   if (options_.icon) {
     auto load_icon = [this](int metric_x, int metric_y) {
-      return UniqueIcon(static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(options_.icon), IMAGE_ICON,
-                                                        ::GetSystemMetricsForDpi(metric_x, static_cast<UINT>(dpi_)),
-                                                        ::GetSystemMetricsForDpi(metric_y, static_cast<UINT>(dpi_)),
-                                                        0)));
+      return UniqueIcon(
+          static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(options_.icon), IMAGE_ICON,
+                                          ::GetSystemMetricsForDpi(metric_x, static_cast<UINT>(dpi_)),
+                                          ::GetSystemMetricsForDpi(metric_y, static_cast<UINT>(dpi_)), 0)));
     };
     UniqueIcon big = load_icon(SM_CXICON, SM_CYICON);
     UniqueIcon small = load_icon(SM_CXSMICON, SM_CYSMICON);
@@ -274,9 +275,8 @@ HFONT Form::FontFor(const Control& control) const {
   if (!control.font_) return default_font_.get();
   for (const auto& [spec, font] : fonts_)
     if (spec == *control.font_) return font.get();
-  auto& cache = const_cast<std::vector<std::pair<FontSpec, UniqueFont>>&>(fonts_);
-  cache.emplace_back(*control.font_, CreateFontForDpi(*control.font_, dpi_));
-  return cache.back().second.get();
+  fonts_.emplace_back(*control.font_, CreateFontForDpi(*control.font_, dpi_));
+  return fonts_.back().second.get();
 }
 
 void Form::LayOut() {

@@ -137,7 +137,8 @@ class Form {
   bool unloading_ = false;
   HWND last_focus_ = nullptr;
   UniqueFont default_font_;
-  std::vector<std::pair<FontSpec, UniqueFont>> fonts_;
+  // Fonts named by controls, made on first use at the current DPI.
+  mutable std::vector<std::pair<FontSpec, UniqueFont>> fonts_;
   UniqueIcon big_icon_;
   UniqueIcon small_icon_;
   UniqueCursor cursor_;

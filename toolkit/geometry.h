@@ -11,8 +11,7 @@ inline constexpr int kDefaultDpi = 96;
 [[nodiscard]] constexpr int TwipsToPixels(int twips, int dpi) noexcept {
   const long long scaled = static_cast<long long>(twips) * dpi;
   const long long half = kTwipsPerInch / 2;
-  return static_cast<int>(scaled >= 0 ? (scaled + half) / kTwipsPerInch
-                                      : -((-scaled + half) / kTwipsPerInch));
+  return static_cast<int>(scaled >= 0 ? (scaled + half) / kTwipsPerInch : -((-scaled + half) / kTwipsPerInch));
 }
 
 [[nodiscard]] constexpr int PixelsToTwips(int pixels, int dpi) noexcept {

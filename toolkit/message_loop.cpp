@@ -27,8 +27,8 @@ bool PumpMessagesUntil(const std::function<bool()>& done, std::chrono::milliseco
   while (!done()) {
     const ULONGLONG now = ::GetTickCount64();
     if (now >= deadline) return false;
-    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50)),
-                                  QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, 50)), QS_ALLINPUT,
+                                  MWMO_INPUTAVAILABLE);
     while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) {
         // Not ours to consume: the outer loop must see it too.

@@ -84,8 +84,7 @@ bool ProcessLauncher::Launch(std::wstring_view command_line, int show_style) {
   // CreateProcessW may write into the command line, so it gets a private copy.
   std::vector<wchar_t> line(command_line.begin(), command_line.end());
   line.push_back(L'\0');
-  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &info))
+  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     return false;
   UniqueKernelHandle process(info.hProcess);
   UniqueKernelHandle thread(info.hThread);

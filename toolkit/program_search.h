@@ -17,9 +17,9 @@ namespace toolkit {
 
 struct SearchFolders {
   std::wstring program_folder;
-  std::wstring system_folder;     // ...\System32
-  std::wstring windows_folder;    // ...\Windows
-  std::wstring path_variable;     // the PATH environment variable, ';'-separated
+  std::wstring system_folder;   // ...\System32
+  std::wstring windows_folder;  // ...\Windows
+  std::wstring path_variable;   // the PATH environment variable, ';'-separated
 };
 
 // The folders to look in, in order, each once; relative entries are dropped.

@@ -10,9 +10,7 @@ void TickSchedule::Start(Clock::time_point now, std::chrono::milliseconds interv
   ticks_ = 0;
 }
 
-TickSchedule::Clock::time_point TickSchedule::NextDue() const noexcept {
-  return start_ + interval_ * (ticks_ + 1);
-}
+TickSchedule::Clock::time_point TickSchedule::NextDue() const noexcept { return start_ + interval_ * (ticks_ + 1); }
 
 std::chrono::milliseconds TickSchedule::DelayFrom(Clock::time_point now) const noexcept {
   const auto remaining = NextDue() - now;

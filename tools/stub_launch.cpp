@@ -23,80 +23,77 @@ namespace {
 constexpr unsigned long long kUnixEpochTicks = 116444736000000000ULL;
 
 unsigned long long unix_ms_now() {
-    FILETIME ft{};
-    GetSystemTimePreciseAsFileTime(&ft);
-    ULARGE_INTEGER t{};
-    t.LowPart = ft.dwLowDateTime;
-    t.HighPart = ft.dwHighDateTime;
-    return (t.QuadPart - kUnixEpochTicks) / 10000ULL;
+  FILETIME ft{};
+  GetSystemTimePreciseAsFileTime(&ft);
+  ULARGE_INTEGER t{};
+  t.LowPart = ft.dwLowDateTime;
+  t.HighPart = ft.dwHighDateTime;
+  return (t.QuadPart - kUnixEpochTicks) / 10000ULL;
 }
 
 std::wstring own_path() {
-    std::wstring buf(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
-        if (n == 0) return {};
-        if (n < buf.size()) {
-            buf.resize(n);
-            return buf;
-        }
-        buf.resize(buf.size() * 2);
+  std::wstring buf(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+    if (n == 0) return {};
+    if (n < buf.size()) {
+      buf.resize(n);
+      return buf;
     }
+    buf.resize(buf.size() * 2);
+  }
 }
 
 std::string to_utf8(const std::wstring& w) {
-    if (w.empty()) return {};
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
+  if (w.empty()) return {};
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<size_t>(n), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
+  return out;
 }
 
 void record_launch() {
-    const unsigned long long ms = unix_ms_now();
+  const unsigned long long ms = unix_ms_now();
 
-    const std::wstring path = own_path();
-    if (path.empty()) return;
-    const size_t slash = path.find_last_of(L"\\/");
-    const std::wstring dir = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
-    std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
-    CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
+  const std::wstring path = own_path();
+  if (path.empty()) return;
+  const size_t slash = path.find_last_of(L"\\/");
+  const std::wstring dir = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  CharLowerBuffW(name.data(), static_cast<DWORD>(name.size()));
 
-    STARTUPINFOW si{};
-    si.cb = sizeof(si);
-    GetStartupInfoW(&si);
-    const int show = (si.dwFlags & STARTF_USESHOWWINDOW) ? static_cast<int>(si.wShowWindow) : -1;
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  GetStartupInfoW(&si);
+  const int show = (si.dwFlags & STARTF_USESHOWWINDOW) ? static_cast<int>(si.wShowWindow) : -1;
 
-    wchar_t head[96];
-    swprintf(head, sizeof(head) / sizeof(head[0]), L"%llu\t", ms);
-    wchar_t mid[64];
-    swprintf(mid, sizeof(mid) / sizeof(mid[0]), L"\t%d\t0x%lx\t", show,
-             static_cast<unsigned long>(si.dwFlags));
+  wchar_t head[96];
+  swprintf(head, sizeof(head) / sizeof(head[0]), L"%llu\t", ms);
+  wchar_t mid[64];
+  swprintf(mid, sizeof(mid) / sizeof(mid[0]), L"\t%d\t0x%lx\t", show, static_cast<unsigned long>(si.dwFlags));
 
-    const wchar_t* cmdline = GetCommandLineW();
-    std::wstring line = head;
-    line += name;
-    line += mid;
-    line += cmdline ? cmdline : L"";
-    line += L'\n';
-    const std::string bytes = to_utf8(line);
+  const wchar_t* cmdline = GetCommandLineW();
+  std::wstring line = head;
+  line += name;
+  line += mid;
+  line += cmdline ? cmdline : L"";
+  line += L'\n';
+  const std::string bytes = to_utf8(line);
 
-    // FILE_APPEND_DATA without FILE_WRITE_DATA: every WriteFile goes to the
-    // current end of file in one piece, so launches that overlap don't mix.
-    const std::wstring log = dir + L"launches.log";
-    HANDLE h = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return;
-    DWORD written = 0;
-    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(h);
+  // FILE_APPEND_DATA without FILE_WRITE_DATA: every WriteFile goes to the
+  // current end of file in one piece, so launches that overlap don't mix.
+  const std::wstring log = dir + L"launches.log";
+  HANDLE h = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(h);
 }
 
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    record_launch();
-    return 0;
+  record_launch();
+  return 0;
 }

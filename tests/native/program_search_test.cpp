@@ -36,8 +36,8 @@ TEST(ProgramOfCommandLine, FirstTokenUnquoted) {
 }
 
 TEST(IsAbsolutePath, DriveRootedAndUncOnly) {
-  for (const wchar_t* path : {L"C:\\Windows", L"c:/windows", L"C:\\", L"z:\\a b\\c", L"\\\\server\\share",
-                              L"//server/share"})
+  for (const wchar_t* path :
+       {L"C:\\Windows", L"c:/windows", L"C:\\", L"z:\\a b\\c", L"\\\\server\\share", L"//server/share"})
     EXPECT_TRUE(IsAbsolutePath(path)) << path;
   for (const wchar_t* path : {L"", L".", L"..", L".\\bin", L"bin", L"bin\\tools", L"C:", L"C:bin", L"\\Windows",
                               L"/usr/bin", L"1:\\x", L"\"C:\\quoted\""})
@@ -51,8 +51,7 @@ SearchFolders Standard(std::wstring path) {
 TEST(SearchOrder, ProgramFolderThenSystemThenWindowsThenPath) {
   EXPECT_EQ(SearchOrder(Standard(L"C:\\Tools;E:\\Bin")),
             (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows", L"C:\\Tools", L"E:\\Bin"}));
-  EXPECT_EQ(SearchOrder(Standard(L"")),
-            (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows"}));
+  EXPECT_EQ(SearchOrder(Standard(L"")), (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows"}));
 }
 
 TEST(SearchOrder, CurrentDirectoryAndRelativeEntriesAreNeverSearched) {

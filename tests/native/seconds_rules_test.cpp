@@ -57,10 +57,10 @@ INSTANTIATE_TEST_SUITE_P(
                     ReadCase{L"0060", 60}, ReadCase{L"9999999", 9999999}, ReadCase{L"1234567", 1234567},
                     ReadCase{L"999999999999999999", 999999999999999999LL},  // 18 digits
                     ReadCase{L"9999999999999999999", std::nullopt},         // 19 digits: over 64 bits
-                    ReadCase{L"00000000000000000000000000000000060", std::nullopt},
-                    ReadCase{L"abc", std::nullopt}, ReadCase{L"12a", std::nullopt}, ReadCase{L"a12", std::nullopt},
-                    ReadCase{L" 12", std::nullopt}, ReadCase{L"12 ", std::nullopt}, ReadCase{L"-1", std::nullopt},
-                    ReadCase{L"+1", std::nullopt}, ReadCase{L"1.5", std::nullopt}, ReadCase{L"1e3", std::nullopt},
+                    ReadCase{L"00000000000000000000000000000000060", std::nullopt}, ReadCase{L"abc", std::nullopt},
+                    ReadCase{L"12a", std::nullopt}, ReadCase{L"a12", std::nullopt}, ReadCase{L" 12", std::nullopt},
+                    ReadCase{L"12 ", std::nullopt}, ReadCase{L"-1", std::nullopt}, ReadCase{L"+1", std::nullopt},
+                    ReadCase{L"1.5", std::nullopt}, ReadCase{L"1e3", std::nullopt},
                     ReadCase{L"\uFF16\uFF10", std::nullopt},  // full-width ６０
                     ReadCase{L"6\uFF10", std::nullopt}, ReadCase{L"\u0666\u0660", std::nullopt}));
 
@@ -82,13 +82,13 @@ TEST_P(TickTextTest, CountsDownByOneAndStopsAtZero) {
   EXPECT_EQ(seconds::TickText(c.text), c.next);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, TickTextTest,
-    testing::Values(TickCase{L"60", L"59"}, TickCase{L"0060", L"59"}, TickCase{L"007", L"6"}, TickCase{L"10", L"9"},
-                    TickCase{L"1", L"0"}, TickCase{L"01", L"0"}, TickCase{L"9999999", L"9999998"},
-                    TickCase{L"0", std::nullopt}, TickCase{L"00", std::nullopt}, TickCase{L"", std::nullopt},
-                    TickCase{L"abc", std::nullopt}, TickCase{L"-1", std::nullopt},
-                    TickCase{L"\uFF15", std::nullopt}));
+INSTANTIATE_TEST_SUITE_P(Table, TickTextTest,
+                         testing::Values(TickCase{L"60", L"59"}, TickCase{L"0060", L"59"}, TickCase{L"007", L"6"},
+                                         TickCase{L"10", L"9"}, TickCase{L"1", L"0"}, TickCase{L"01", L"0"},
+                                         TickCase{L"9999999", L"9999998"}, TickCase{L"0", std::nullopt},
+                                         TickCase{L"00", std::nullopt}, TickCase{L"", std::nullopt},
+                                         TickCase{L"abc", std::nullopt}, TickCase{L"-1", std::nullopt},
+                                         TickCase{L"\uFF15", std::nullopt}));
 
 TEST(TickText, ACountdownFromAnyStartEndsAtZeroAndNeverBelow) {
   for (const wchar_t* start : {L"5", L"0005", L"10", L"1"}) {

@@ -115,7 +115,6 @@ class MainForm : public testing::Test {
     const std::wstring now = Field();
     if (seen_.empty() || seen_.back() != now) seen_.push_back(now);
   }
-
 };
 
 MainForm::Shared* MainForm::shared_ = nullptr;
@@ -173,8 +172,8 @@ TEST_F(MainForm, LayoutAndFontsFollowTheMonitorDpi) {
     EXPECT_EQ(minimise.left, ::MulDiv(4560, dpi, 1440));
     EXPECT_EQ(minimise.bottom - minimise.top, ::MulDiv(300, dpi, 1440));
     LOGFONTW font{};
-    ASSERT_TRUE(::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(form_.Text1.hwnd(), WM_GETFONT, 0, 0)),
-                             sizeof font, &font));
+    ASSERT_TRUE(::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(form_.Text1.hwnd(), WM_GETFONT, 0, 0)), sizeof font,
+                             &font));
     EXPECT_EQ(font.lfHeight, -::MulDiv(9, dpi, 72));
     EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
   }
@@ -245,7 +244,7 @@ TEST_F(MainForm, ModeOptionsFormOneExclusiveGroup) {
 }
 
 TEST_F(MainForm, TabOrderFollowsTheLayout) {
-  const std::vector<HWND> expected = {form_.Command1.hwnd(), form_.Option1.hwnd(), form_.Command2.hwnd(),
+  const std::vector<HWND> expected = {form_.Command1.hwnd(), form_.Option1.hwnd(),  form_.Command2.hwnd(),
                                       form_.Command3.hwnd(), form_.Command4.hwnd(), form_.Text1.hwnd()};
   HWND at = form_.Text1.hwnd();
   for (HWND next : expected) {

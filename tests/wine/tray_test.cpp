@@ -36,7 +36,8 @@ int WineTrayIcons() {
   if (!tray) return -1;
   int count = 0;
   ::EnumChildWindows(
-      tray, [](HWND child, LPARAM n) -> BOOL {
+      tray,
+      [](HWND child, LPARAM n) -> BOOL {
         if (::IsWindowVisible(child)) ++*reinterpret_cast<int*>(n);
         return TRUE;
       },
@@ -111,8 +112,8 @@ TEST_F(TrayTest, OnlyALeftDoubleClickOnTheIconShowsTheWindowAtEveryScale) {
     ASSERT_FALSE(form.IsVisible());
     RECT hidden_at{};
     ::GetWindowRect(form.hwnd(), &hidden_at);
-    for (UINT ignored : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP,
-                         WM_RBUTTONDBLCLK, WM_MBUTTONDBLCLK}) {
+    for (UINT ignored : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK,
+                         WM_MBUTTONDBLCLK}) {
       SendIconMessage(form, ignored);
       EXPECT_FALSE(form.IsVisible()) << "message " << ignored;
     }
