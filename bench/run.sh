@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Builds the program (as shipped, and once more for a publisher site on this
+# machine), the two bench helpers, then prints the benchmark table of
+# bench/bench.py. Figures only: nothing here passes or fails on a time.
+# Like the end-to-end tests, the program only ever runs from a scratch folder
+# with the stub cmd.exe and explorer.exe beside it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+cmake --preset windows
+cmake --build --preset windows
+
+# The same program with its adverts fetched from bench.py's own server.
+cmake -S . -B build/bench -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DPUBLISHER_HOST=127.0.0.1:38412 >/dev/null
+cmake --build build/bench --target MorvaneShutdown
+
+mkdir -p build/bench-tools
+CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++-posix}
+"$CXX" -O2 -municode -mwindows -static -o build/bench-tools/hello_window.exe bench/hello_window.cpp -lcomctl32
+"$CXX" -O2 -municode -static -o build/bench-tools/memquery.exe bench/memquery.cpp -lpsapi
+
+source scripts/wine-env.sh "$root/build/wineprefix-bench"
+start_xvfb
+init_prefix
+
+BUILD_DIR="$root/build/windows" python3 bench/bench.py
+"$WINESERVER_BIN" -k 2>/dev/null || true
