@@ -50,15 +50,15 @@ std::wstring ResolveFace(const std::wstring& face) {
   return chosen;
 }
 
-UniqueFont CreateFontForDpi(const FontSpec& spec, int dpi) {
+UniqueFont CreateFontForDpi(const FontSpec& wanted, int dpi) {
   LOGFONTW font{};
-  font.lfHeight = -::MulDiv(spec.points, dpi, 72);
-  font.lfWeight = spec.weight;
+  font.lfHeight = -::MulDiv(wanted.points, dpi, 72);
+  font.lfWeight = wanted.weight;
   font.lfCharSet = GB2312_CHARSET;
   font.lfOutPrecision = OUT_TT_PRECIS;
   font.lfQuality = CLEARTYPE_QUALITY;
   font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
-  ResolveFace(spec.face).copy(font.lfFaceName, LF_FACESIZE - 1);
+  ResolveFace(wanted.face).copy(font.lfFaceName, LF_FACESIZE - 1);
   return UniqueFont(::CreateFontIndirectW(&font));
 }
 

@@ -23,10 +23,10 @@ struct FontSpec {
 // "微软雅黑" (Microsoft YaHei), where a window names its font.
 [[nodiscard]] FontSpec YaHei(int points, int weight);
 
-// The face that will be used for a spec: the spec's own when installed, else the
-// first installed CJK face of a fixed list, else the spec's (left to the font mapper).
+// The face a font will use: the one asked for when installed, else the
+// first installed CJK face of a fixed list, else the one asked for (the font mapper decides).
 [[nodiscard]] std::wstring ResolveFace(const std::wstring& face);
 
-[[nodiscard]] UniqueFont CreateFontForDpi(const FontSpec& spec, int dpi);
+[[nodiscard]] UniqueFont CreateFontForDpi(const FontSpec& wanted, int dpi);
 
 }  // namespace toolkit

@@ -273,8 +273,8 @@ void Form::LoadDpiResources() {
 
 HFONT Form::FontFor(const Control& control) const {
   if (!control.font_) return default_font_.get();
-  for (const auto& [spec, font] : fonts_)
-    if (spec == *control.font_) return font.get();
+  for (const auto& [made_for, font] : fonts_)
+    if (made_for == *control.font_) return font.get();
   fonts_.emplace_back(*control.font_, CreateFontForDpi(*control.font_, dpi_));
   return fonts_.back().second.get();
 }
