@@ -86,6 +86,11 @@ void main::Form_MouseMove(int /*button*/, int /*shift*/, int x, int /*y*/) {
   if (move_from_icon_ && tray::NotificationCode(x, Dpi()) == static_cast<int>(tray::kLeftDoubleClick)) Show();
 }
 
+void main::AfterDpiChange() {
+  // The icons were made again for the new DPI; the old one is gone.
+  tray_.ChangeIcon(SmallIcon());
+}
+
 std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM, LPARAM) {
   if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
   // Explorer restarted: without the icon a hidden main window could never come back.

@@ -72,6 +72,7 @@ class main final : public toolkit::Form {
   void Form_Unload() override;
   void Form_MouseMove(int button, int shift, int x, int y) override;
   bool OnRawMouseMove(WPARAM wparam, LPARAM lparam) override;
+  void AfterDpiChange() override;
   std::optional<LRESULT> OnOtherMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
   void Command1_Click();

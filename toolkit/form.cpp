@@ -398,6 +398,7 @@ void Form::OnDpiChanged(int dpi, const RECT& suggested) {
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   FitClientArea();
   ::InvalidateRect(hwnd_, nullptr, TRUE);
+  AfterDpiChange();
 }
 
 void Form::OnEraseBackground(HDC dc) {

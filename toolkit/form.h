@@ -96,6 +96,8 @@ class Form {
   virtual void Form_MouseMove(int /*button*/, int /*shift*/, int /*x*/, int /*y*/) {}
   // Messages the form does not handle itself (a registered shell message, say).
   virtual std::optional<LRESULT> OnOtherMessage(UINT, WPARAM, LPARAM) { return std::nullopt; }
+  // After the window moved to a monitor of another DPI and was laid out again.
+  virtual void AfterDpiChange() {}
   // The raw mouse-move message, before it is turned into Form_MouseMove.
   virtual bool OnRawMouseMove(WPARAM, LPARAM) { return false; }
 

@@ -26,6 +26,12 @@ void TrayIcon::Add(HWND owner, HICON icon) {
   added_ = true;
 }
 
+void TrayIcon::ChangeIcon(HICON icon) {
+  if (!added_) return;
+  Module1::nid.hIcon = icon;
+  (void)Module1::Shell_NotifyIcon(NIM_MODIFY, &Module1::nid);
+}
+
 void TrayIcon::Restore() {
   if (added_) (void)Module1::Shell_NotifyIcon(NIM_ADD, &Module1::nid);
 }

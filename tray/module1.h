@@ -29,6 +29,8 @@ class TrayIcon {
   // Fills the record (the window, id 1, the mouse-move callback, the icon, no tip)
   // and adds the icon; adding again while it is shown changes nothing.
   void Add(HWND owner, HICON icon);
+  // Shows another picture (the small icon made for a new DPI) in the same icon.
+  void ChangeIcon(HICON icon);
   // Adds the icon again after the shell's taskbar has restarted.
   void Restore();
   void Delete();

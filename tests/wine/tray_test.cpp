@@ -155,6 +155,23 @@ TEST_F(TrayTest, TheCountdownRunsAndLaunchesWhileHiddenAndTheIconStillRestores) 
   EXPECT_TRUE(form.IsVisible());
 }
 
+TEST_F(TrayTest, ANewDpiGivesTheIconItsSmallImageForThatDpi) {
+  ChangeDpi(form, 144);
+  EXPECT_EQ(Module1::nid.hIcon, form.SmallIcon());
+  EXPECT_TRUE(IconPresent(form.hwnd()));
+  ICONINFO info{};
+  ASSERT_TRUE(::GetIconInfo(Module1::nid.hIcon, &info));
+  BITMAP bits{};
+  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bits, &bits);
+  EXPECT_EQ(bits.bmWidth, ::GetSystemMetricsForDpi(SM_CXSMICON, 144));
+  if (info.hbmColor) ::DeleteObject(info.hbmColor);
+  ::DeleteObject(info.hbmMask);
+  // After a taskbar restart the icon is added with the live picture, not a freed one.
+  ::Shell_NotifyIconW(NIM_DELETE, &Module1::nid);
+  ::SendMessageW(form.hwnd(), tray::TaskbarCreatedMessage(), 0, 0);
+  EXPECT_TRUE(IconPresent(form.hwnd()));
+}
+
 TEST_F(TrayTest, TheIconComesBackWhenTheTaskbarIsRecreated) {
   // The shell forgets every icon when it restarts; it then broadcasts "TaskbarCreated".
   ::Shell_NotifyIconW(NIM_DELETE, &Module1::nid);
