@@ -20,6 +20,7 @@ from typing import Dict, List, Optional
 WHOLE = "whole"  # the reply, after `delay` seconds
 SILENT = "silent"  # accepts, reads the request, never answers
 ENDLESS = "endless"  # a 200 whose body never ends
+TRICKLE = "trickle"  # a 200 that promises a body and sends one byte a second
 
 
 @dataclass(frozen=True)
@@ -54,7 +55,16 @@ class _Handler(BaseHTTPRequestHandler):
         if reply.content_type:
             self.send_header("Content-Type", reply.content_type)
         self.send_header("Connection", "close")
-        if reply.kind == ENDLESS:
+        if reply.kind == TRICKLE:
+            self.send_header("Content-Length", "100000")
+            self.end_headers()
+            try:
+                while not stop.wait(1.0):
+                    self.wfile.write(b"x")
+                    self.wfile.flush()
+            except OSError:
+                pass  # the program gave up on it, as it should
+        elif reply.kind == ENDLESS:
             self.end_headers()
             chunk = b"x" * 4096
             try:

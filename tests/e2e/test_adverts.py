@@ -15,7 +15,7 @@ import time
 import unittest
 from pathlib import Path
 
-from advert_server import ENDLESS, SILENT, AdvertServer, Reply
+from advert_server import ENDLESS, SILENT, TRICKLE, AdvertServer, Reply
 from harness import MAIN, PROGRAM_NAME, REPO_ROOT, SPLASH, ProgramRun, UiDriver, close_session, session, wait_until
 
 PORT = 38411
@@ -189,6 +189,13 @@ class AdvertSlotsTest(unittest.TestCase):
         # The abandoned requests do not keep the process alive.
         self.driver.close_window(MAIN)
         self.assertTrue(wait_until(lambda: not self.prog.running(), 10), "the program did not exit")
+
+    def test_a_server_that_trickles_a_byte_a_second_cannot_hold_the_load(self):
+        main_at, _ = self.start(Reply(kind=TRICKLE), Reply(kind=TRICKLE), main_within=30.0)
+        TIMINGS["server trickles a byte a second"] = main_at
+        self.assertLess(main_at, 20.0)
+        # An unfinished body is no advertisement.
+        self.assertEqual(self.slots(), (BUILT_IN_1, BUILT_IN_2))
 
 
 if __name__ == "__main__":
