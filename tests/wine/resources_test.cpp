@@ -1,0 +1,95 @@
+// The pictures compiled into the program, as Windows loads them, and where they show.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <set>
+#include <vector>
+
+#include "main_window/main_form.h"
+#include "resources/resource.h"
+#include "tests/wine/test_support.h"
+
+namespace {
+
+#pragma pack(push, 2)
+struct GroupIconEntry {
+  BYTE width, height, colours, reserved;
+  WORD planes, bit_count;
+  DWORD bytes;
+  WORD id;
+};
+struct GroupIconHeader {
+  WORD reserved, type, count;
+};
+#pragma pack(pop)
+
+TEST(Resources, TheApplicationIconHoldsElevenImagesOfFourSizesAndFourDepths) {
+  HINSTANCE self = ::GetModuleHandleW(nullptr);
+  HRSRC found = ::FindResourceW(self, MAKEINTRESOURCEW(IDI_APP), RT_GROUP_ICON);
+  ASSERT_NE(found, nullptr);
+  const auto* header = static_cast<const GroupIconHeader*>(::LockResource(::LoadResource(self, found)));
+  ASSERT_NE(header, nullptr);
+  EXPECT_EQ(header->count, 11);
+  const auto* entries = reinterpret_cast<const GroupIconEntry*>(header + 1);
+  std::set<int> sizes;
+  std::set<int> depths;
+  for (int i = 0; i < header->count; ++i) {
+    sizes.insert(entries[i].width == 0 ? 256 : entries[i].width);
+    depths.insert(entries[i].bit_count);
+  }
+  EXPECT_EQ(sizes, (std::set<int>{16, 32, 48, 128}));
+  EXPECT_EQ(depths, (std::set<int>{1, 4, 8, 32}));
+}
+
+TEST(Resources, TheMainWindowsCursorIs32PixelsWithItsHotSpotAtNineEight) {
+  HCURSOR cursor = static_cast<HCURSOR>(
+      ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDC_POINTER), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE));
+  ASSERT_NE(cursor, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(::GetIconInfo(cursor, &info));
+  EXPECT_FALSE(info.fIcon);
+  EXPECT_EQ(info.xHotspot, 9u);
+  EXPECT_EQ(info.yHotspot, 8u);
+  BITMAP mask{};
+  ::GetObjectW(info.hbmMask, sizeof mask, &mask);
+  EXPECT_EQ(mask.bmWidth, 32);
+  if (info.hbmColor) ::DeleteObject(info.hbmColor);
+  ::DeleteObject(info.hbmMask);
+  ::DestroyCursor(cursor);
+
+  // Over the window's own surface the window puts it up; over a control it does not.
+  test_support::RecordingLauncher launcher;
+  test_support::ScriptedPrompter prompter;
+  main_window::main form{{launcher, prompter, L"www.morvane.example"}};
+  form.Show();
+  ::SetCursor(nullptr);
+  EXPECT_TRUE(::SendMessageW(form.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(form.hwnd()),
+                             MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+  ICONINFO shown{};
+  ASSERT_TRUE(::GetIconInfo(::GetCursor(), &shown));
+  EXPECT_EQ(shown.xHotspot, 9u);
+  EXPECT_EQ(shown.yHotspot, 8u);
+  if (shown.hbmColor) ::DeleteObject(shown.hbmColor);
+  ::DeleteObject(shown.hbmMask);
+  EXPECT_FALSE(::SendMessageW(form.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(form.Text1.hwnd()),
+                              MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+  form.Unload();
+}
+
+TEST(Resources, TheVersionInformationNamesTheProgram) {
+  wchar_t path[MAX_PATH] = {};
+  ::GetModuleFileNameW(nullptr, path, MAX_PATH);
+  DWORD ignored = 0;
+  const DWORD size = ::GetFileVersionInfoSizeW(path, &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> data(size);
+  ASSERT_TRUE(::GetFileVersionInfoW(path, 0, size, data.data()));
+  wchar_t* product = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\ProductName",
+                               reinterpret_cast<void**>(&product), &length));
+  EXPECT_STREQ(product, L"Morvane\u5173\u673A\u5DE5\u5177V2014");
+}
+
+}  // namespace
