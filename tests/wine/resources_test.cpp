@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <vector>
 
 #include "main_window/main_form.h"
+#include "toolkit/fonts.h"
 #include "resources/resource.h"
 #include "tests/wine/test_support.h"
 
@@ -90,6 +92,42 @@ TEST(Resources, TheVersionInformationNamesTheProgram) {
   ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\ProductName",
                                reinterpret_cast<void**>(&product), &length));
   EXPECT_STREQ(product, L"Morvane\u5173\u673A\u5DE5\u5177V2014");
+}
+
+}  // namespace
+
+namespace {
+
+// Whether the font draws every character of `text` from its own glyphs.
+bool HasGlyphs(HFONT font, const wchar_t* text) {
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  HGDIOBJ old = ::SelectObject(dc, font);
+  const int length = static_cast<int>(wcslen(text));
+  std::vector<WORD> glyphs(static_cast<std::size_t>(length));
+  const DWORD done = ::GetGlyphIndicesW(dc, text, length, glyphs.data(), GGI_MARK_NONEXISTING_GLYPHS);
+  ::SelectObject(dc, old);
+  ::DeleteDC(dc);
+  return done == static_cast<DWORD>(length) &&
+         std::none_of(glyphs.begin(), glyphs.end(), [](WORD g) { return g == 0xFFFF; });
+}
+
+// The Chinese captions must never fall back to a face without their glyphs (the
+// default GUI font under Wine has none): Microsoft YaHei where it is installed, else
+// another installed CJK face.
+TEST(Fonts, NamedAndDefaultFontsHaveTheChineseGlyphsAtEveryScale) {
+  for (int dpi : {96, 144}) {
+    for (const toolkit::FontSpec& wanted :
+         {toolkit::YaHei(12, FW_BOLD), toolkit::YaHei(9, FW_NORMAL), toolkit::DefaultFont()}) {
+      toolkit::UniqueFont font = toolkit::CreateFontForDpi(wanted, dpi);
+      ASSERT_TRUE(font);
+      EXPECT_TRUE(HasGlyphs(font.get(), L"\u5173\u673A\u91CD\u542F\u5E7F\u544A\u4F4D\u9519\u8BEF"))
+          << "at " << dpi << " DPI, weight " << wanted.weight;
+      LOGFONTW made{};
+      ::GetObjectW(font.get(), sizeof made, &made);
+      EXPECT_EQ(made.lfHeight, -::MulDiv(wanted.points, dpi, 72));
+      EXPECT_EQ(made.lfWeight, wanted.weight);
+    }
+  }
 }
 
 }  // namespace
