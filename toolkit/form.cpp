@@ -123,11 +123,7 @@ void Form::Show() {
   ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
   ::SetForegroundWindow(hwnd_);
   HWND focus = ::GetFocus();
-  if (!focus || !::IsChild(hwnd_, focus)) {
-    HWND first =
-        last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
-    if (first) ::SetFocus(first);
-  }
+  if (!focus || !::IsChild(hwnd_, focus)) RestoreFocus();
 }
 
 void Form::Hide() {
@@ -426,12 +422,17 @@ void Form::OnDrawItem(const DRAWITEMSTRUCT& item) {
 
 void Form::OnActivate(bool active) {
   // Keep the keyboard focus on the control that had it, as a dialog does.
-  if (!active) {
-    HWND focus = ::GetFocus();
-    if (focus && ::IsChild(hwnd_, focus)) last_focus_ = focus;
+  if (active) {
+    RestoreFocus();
     return;
   }
-  HWND target = last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+  HWND focus = ::GetFocus();
+  if (focus && ::IsChild(hwnd_, focus)) last_focus_ = focus;
+}
+
+void Form::RestoreFocus() {
+  HWND target =
+      last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
   if (target) ::SetFocus(target);
 }
 

@@ -127,6 +127,7 @@ class Form {
   void OnEraseBackground(HDC dc);
   void OnDrawItem(const DRAWITEMSTRUCT& item);
   void OnActivate(bool active);
+  void RestoreFocus();  // to the control that last had it, else the first in tab order
   void OnMouseMove(WPARAM wparam, LPARAM lparam);
   void OnNcDestroy();
 
