@@ -101,6 +101,14 @@ class MainForm : public testing::Test {
 
   std::wstring Field() const { return form_.Text1.Text(); }
 
+  // Exactly one message: this prompt, the critical icon with OK (16), titled "错误".
+  void ExpectOneError(const wchar_t* prompt) const {
+    ASSERT_EQ(prompter_.prompts.size(), 1u);
+    EXPECT_EQ(prompter_.prompts[0].prompt, prompt);
+    EXPECT_EQ(prompter_.prompts[0].flags, 16u);
+    EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
+  }
+
   // Waits until the field shows `text`; the texts it went through are collected.
   bool WaitForField(std::wstring_view text, std::chrono::milliseconds limit) {
     return PumpUntil(
@@ -290,10 +298,7 @@ TEST_F(MainForm, AnEighthDigitIsRefusedOnceAndTheFieldReset) {
   form_.Text1.SetText(L"1234567");
   EXPECT_TRUE(prompter_.prompts.empty());
   Type(L"8");
-  ASSERT_EQ(prompter_.prompts.size(), 1u);
-  EXPECT_EQ(prompter_.prompts[0].prompt, kTooLarge);
-  EXPECT_EQ(prompter_.prompts[0].flags, 16u);
-  EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kTooLarge));
   EXPECT_EQ(prompter_.prompts[0].owner, form_.hwnd());
   EXPECT_EQ(Field(), L"60");
   Pump(50ms);
@@ -354,10 +359,7 @@ TEST_F(MainForm, NothingIsLaunchedWithoutAZero) {
 TEST_F(MainForm, StartWithoutAModeAsksForOne) {
   form_.Option1.SetValue(false);
   Start();
-  ASSERT_EQ(prompter_.prompts.size(), 1u);
-  EXPECT_EQ(prompter_.prompts[0].prompt, kChooseMode);
-  EXPECT_EQ(prompter_.prompts[0].flags, 16u);
-  EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kChooseMode));
   EXPECT_FALSE(form_.Timer1.Enabled());
   Pump(1200ms);
   EXPECT_EQ(Field(), L"60");
@@ -366,10 +368,7 @@ TEST_F(MainForm, StartWithoutAModeAsksForOne) {
 TEST_F(MainForm, StartWithoutATimeAsksForOne) {
   form_.Text1.SetText(L"");
   Start();
-  ASSERT_EQ(prompter_.prompts.size(), 1u);
-  EXPECT_EQ(prompter_.prompts[0].prompt, kEnterTime);
-  EXPECT_EQ(prompter_.prompts[0].flags, 16u);
-  EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kEnterTime));
   EXPECT_FALSE(form_.Timer1.Enabled());
 }
 
