@@ -2,10 +2,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 #include "adverts/advert_text.h"
-#include "toolkit/inet.h"
+#include "toolkit/message_loop.h"
 
 namespace adverts {
 namespace {
@@ -31,23 +29,30 @@ std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin
 
 }  // namespace
 
-std::optional<std::wstring> FetchAdvert(toolkit::Inet& inet1, std::wstring_view host, std::wstring_view document,
-                                        std::chrono::milliseconds limit) {
-  const std::optional<toolkit::InetResponse> response = inet1.OpenUrl(DocumentUrl(host, document), limit);
+std::optional<std::wstring> AdvertText(const std::optional<toolkit::InetResponse>& response) {
   // An error page is no advertisement.
   if (!response || !response->Succeeded()) return std::nullopt;
   return ToWide(DecodeBody(response->body, response->content_type, SystemSequence));
 }
 
-void FillSlots(toolkit::Label& slot1, toolkit::Label& slot2, toolkit::Inet& inet1, std::wstring_view host) {
-  using Clock = std::chrono::steady_clock;
-  const Clock::time_point deadline = Clock::now() + kLoadBudget;
-  const auto left = [&] { return std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()); };
+SlotTexts::SlotTexts(toolkit::Inet& inet1, std::wstring_view host, toolkit::InetClock::time_point deadline)
+    : gg1_(inet1.Begin(DocumentUrl(host, L"gg1.txt"), deadline)),
+      gg2_(inet1.Begin(DocumentUrl(host, L"gg2.txt"), deadline)),
+      deadline_(deadline) {}
 
-  if (auto text = FetchAdvert(inet1, host, L"gg1.txt", std::min(kFirstSlotLimit, left()))) slot1.SetCaption(*text);
-  // The window may have been closed while the first fetch waited.
-  if (!slot2.hwnd() || left() <= std::chrono::milliseconds::zero()) return;
-  if (auto text = FetchAdvert(inet1, host, L"gg2.txt", left())) slot2.SetCaption(*text);
+void SlotTexts::Fill(toolkit::Label& slot1, toolkit::Label& slot2) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - toolkit::InetClock::now());
+  if (left > std::chrono::milliseconds::zero()) {
+    toolkit::PumpMessagesUntil([&] { return !slot1.hwnd() || (gg1_->Done() && gg2_->Done()); }, left);
+  }
+  // The window may have been closed while the texts were awaited.
+  if (!slot1.hwnd() || !slot2.hwnd()) return;
+  if (auto text = AdvertText(gg1_->Take())) slot1.SetCaption(*text);
+  if (auto text = AdvertText(gg2_->Take())) slot2.SetCaption(*text);
+}
+
+void FillSlots(toolkit::Label& slot1, toolkit::Label& slot2, toolkit::Inet& inet1, std::wstring_view host) {
+  SlotTexts(inet1, host, toolkit::InetClock::now() + kLoadBudget).Fill(slot1, slot2);
 }
 
 }  // namespace adverts

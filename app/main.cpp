@@ -1,8 +1,10 @@
-// Process start: the splash window first, and nothing else. The process ends when its
-// last window has closed.
+// Process start: the splash window first, and the advertisement requests behind it.
+// The process ends when its last window has closed.
 #include <windows.h>
 
 #include <commctrl.h>
+
+#include <chrono>
 
 #include "about/about_form.h"
 #include "app/publisher.h"
@@ -11,6 +13,26 @@
 #include "toolkit/message_box.h"
 #include "toolkit/message_loop.h"
 #include "toolkit/process.h"
+
+namespace {
+
+// How long ago this process was started, which the load's time limit counts from.
+std::chrono::milliseconds SinceProcessStart() {
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  if (!::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user)) return {};
+  FILETIME now{};
+  ::GetSystemTimeAsFileTime(&now);
+  const auto ticks = [](const FILETIME& t) {
+    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+  };
+  if (ticks(now) < ticks(created)) return {};
+  return std::chrono::milliseconds((ticks(now) - ticks(created)) / 10000);  // 100 ns units
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
@@ -26,5 +48,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   toolkit::Form::SetQuitWhenLastClosed(true);
   splash.Show();
+  // The requests go out while the splash shows; the main window's load takes their
+  // answers. The whole wait is bounded from process start.
+  main_form.BeginAdvertFetch(toolkit::InetClock::now() - SinceProcessStart() + adverts::kLoadBudget);
   return toolkit::RunMessageLoop();
 }

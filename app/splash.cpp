@@ -53,6 +53,12 @@ void ld::Timer1_Timer() {
   Unload();
 }
 
+void ld::Form_Unload() {
+  // Closed while the main window still loads: the opening is called off, so the
+  // program ends now instead of waiting on the network.
+  if (opening_main_ && !main_.IsVisible()) main_.Unload();
+}
+
 void ld::Timer2_Timer() { Label3.SetVisible(true); }
 
 }  // namespace app

@@ -27,6 +27,7 @@ class ld final : public toolkit::Form {
   toolkit::Timer Timer1;
 
  private:
+  void Form_Unload() override;
   void Timer1_Timer();
   void Timer2_Timer();
 

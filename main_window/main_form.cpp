@@ -2,7 +2,6 @@
 
 #include <windowsx.h>
 
-#include "adverts/slots.h"
 #include "main_window/commands.h"
 #include "main_window/seconds_rules.h"
 #include "resources/resource.h"
@@ -65,8 +64,16 @@ main::main(Services services)
 
 main::~main() { Unload(); }
 
+void main::BeginAdvertFetch(toolkit::InetClock::time_point deadline) {
+  if (services_.inet1) adverts_.emplace(*services_.inet1, services_.publisher_host, deadline);
+}
+
 void main::Form_Load() {
-  if (services_.inet1) adverts::FillSlots(Label2, Label3, *services_.inet1, services_.publisher_host);
+  if (!adverts_) BeginAdvertFetch(toolkit::InetClock::now() + adverts::kLoadBudget);
+  if (adverts_) {
+    adverts_->Fill(Label2, Label3);
+    adverts_.reset();  // each load asks once; what is still out is abandoned
+  }
   if (!IsLoaded()) return;
   tray_.Add(hwnd(), SmallIcon());
 }

@@ -3,8 +3,10 @@
 // the copyright line. The countdown lives here; the field is the counter.
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "adverts/slots.h"
 #include "toolkit/controls.h"
 #include "toolkit/form.h"
 #include "toolkit/inet.h"
@@ -50,6 +52,11 @@ class main final : public toolkit::Form {
   // The About window that 关于 shows; it outlives this form.
   void SetAboutWindow(toolkit::Form* about) noexcept { about_ = about; }
 
+  // Sends the advertisement requests now, so that their time on the network passes
+  // before the window loads; the load then waits only for what has not arrived, until
+  // `deadline`. A load without this fetches then, within the usual budget.
+  void BeginAdvertFetch(toolkit::InetClock::time_point deadline);
+
   // The controls, declared in tab order (which is also their creation order).
   toolkit::Frame Frame1;
   toolkit::TextBox Text1;
@@ -87,6 +94,7 @@ class main final : public toolkit::Form {
 
   Services services_;
   toolkit::Form* about_ = nullptr;
+  std::optional<adverts::SlotTexts> adverts_;  // sent, not yet shown
   tray::TrayIcon tray_;
   bool move_from_icon_ = false;
   // While the over-long box is open the countdown holds still, so ticks cannot stack a

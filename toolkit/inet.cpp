@@ -5,10 +5,8 @@
 #include <wininet.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "toolkit/handles.h"
@@ -52,33 +50,35 @@ std::optional<Target> Crack(std::wstring_view url) {
   return target;
 }
 
-// One request, shared by the caller and the worker thread; whichever finishes with it
-// last frees it. The handles are closed by the worker when it is done, or by the
-// caller when it gives up: closing them is what breaks a blocked call off.
+// One request, shared by the caller's InetFetch and its worker thread.
+//
+// Why no handle can be used after it was closed: the worker alone makes every WinINet
+// call of its request and closes every one of its handles, all on its own thread. The
+// caller never touches a WinINet handle. It reads the outcome once `finished` is set,
+// or walks away by setting `abandoned`, which the worker checks before each call. So a
+// handle is never closed while a call on it can start or run on another thread, and no
+// call can land on a handle value that WinINet has since given to another request.
+// An abandoned worker still ends soon after the deadline by itself: every blocking
+// call is bounded by WinINet's time-outs, set to the time left, and the body is read
+// as it arrives, with the deadline checked between reads.
 struct Transfer {
-  std::mutex mutex;
-  bool finished = false;   // the worker is done; `response` holds its outcome
-  bool abandoned = false;  // the caller has gone; the worker must make no further call
-  std::optional<InetResponse> response;
+  Target target;
+  InetClock::time_point deadline;
   DWORD caller_thread = 0;
-  UniqueInternet session;
-  UniqueInternet connection;
-  UniqueInternet request;
+  std::atomic<bool> abandoned{false};
+  std::atomic<bool> finished{false};
+  std::optional<InetResponse> response;  // written by the worker before `finished`
+  std::atomic<int> holders{2};           // the caller's fetch and the worker
 
-  // Hands a new handle over; false (and the handle closed) once abandoned.
-  bool Keep(UniqueInternet& slot, HINTERNET handle) {
-    UniqueInternet owner(handle);
-    if (!owner) return false;
-    std::lock_guard lock(mutex);
-    if (abandoned) return false;
-    slot = std::move(owner);
-    return true;
+  void Release() {
+    if (holders.fetch_sub(1, std::memory_order_acq_rel) == 1) delete this;
   }
 
-  // The handle for the next call, or null once abandoned.
-  HINTERNET Use(const UniqueInternet& slot) {
-    std::lock_guard lock(mutex);
-    return abandoned ? nullptr : slot.get();
+  [[nodiscard]] bool GoOn() const { return !abandoned.load() && InetClock::now() < deadline; }
+
+  [[nodiscard]] DWORD MillisecondsLeft() const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - InetClock::now()).count();
+    return static_cast<DWORD>(std::clamp<long long>(left, 1, MAXLONG));
   }
 };
 
@@ -102,52 +102,49 @@ std::string ContentType(HINTERNET request) {
   return {};
 }
 
-std::optional<InetResponse> Exchange(Transfer& transfer, const Target& target, DWORD timeout_ms) {
-  if (!transfer.Keep(transfer.session,
-                     ::InternetOpenW(L"MorvaneShutdown", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)))
-    return std::nullopt;
-  if (HINTERNET session = transfer.Use(transfer.session)) {
-    // WinINet's own limits, so that a request whose handles could not be closed in
-    // time still ends by itself.
-    for (DWORD option :
-         {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-      ::InternetSetOptionW(session, option, &timeout_ms, sizeof timeout_ms);
-    DWORD retries = 1;
-    ::InternetSetOptionW(session, INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
-  }
+std::optional<InetResponse> Exchange(const Transfer& transfer) {
+  const Target& target = transfer.target;
+  UniqueInternet session(::InternetOpenW(L"MorvaneShutdown", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  if (!session || !transfer.GoOn()) return std::nullopt;
+  // WinINet's own limits bound every blocking call by the time left.
+  DWORD timeout_ms = transfer.MillisecondsLeft();
+  for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
+    ::InternetSetOptionW(session.get(), option, &timeout_ms, sizeof timeout_ms);
+  DWORD retries = 1;
+  ::InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
 
-  HINTERNET session = transfer.Use(transfer.session);
-  if (!session ||
-      !transfer.Keep(transfer.connection, ::InternetConnectW(session, target.host.c_str(), target.port, nullptr,
-                                                             nullptr, INTERNET_SERVICE_HTTP, 0, 0)))
-    return std::nullopt;
+  UniqueInternet connection(::InternetConnectW(session.get(), target.host.c_str(), target.port, nullptr, nullptr,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection || !transfer.GoOn()) return std::nullopt;
 
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
   if (target.secure) flags |= INTERNET_FLAG_SECURE;
   const wchar_t* accept[] = {L"*/*", nullptr};
-  HINTERNET connection = transfer.Use(transfer.connection);
-  if (!connection || !transfer.Keep(transfer.request, ::HttpOpenRequestW(connection, L"GET", target.path.c_str(),
-                                                                         nullptr, nullptr, accept, flags, 0)))
-    return std::nullopt;
-
-  HINTERNET request = transfer.Use(transfer.request);
-  if (!request || !::HttpSendRequestW(request, nullptr, 0, nullptr, 0)) return std::nullopt;
+  UniqueInternet request(
+      ::HttpOpenRequestW(connection.get(), L"GET", target.path.c_str(), nullptr, nullptr, accept, flags, 0));
+  if (!request || !transfer.GoOn()) return std::nullopt;
+  if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return std::nullopt;
 
   InetResponse response;
-  if (!(request = transfer.Use(transfer.request))) return std::nullopt;
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (!::HttpQueryInfoW(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+  if (!::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
     return std::nullopt;
   response.status = status;
-  response.content_type = ContentType(request);
+  response.content_type = ContentType(request.get());
 
+  // Read as it arrives: a read asks only for what is there (or one byte, which ends
+  // at the end of the body), so a server that trickles cannot hold a read past the
+  // deadline for long.
   std::vector<char> chunk(16 * 1024);
   while (response.body.size() < kInetBodyCap) {
-    const DWORD wanted = static_cast<DWORD>(std::min(chunk.size(), kInetBodyCap - response.body.size()));
+    if (!transfer.GoOn()) return std::nullopt;
+    DWORD available = 0;
+    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) return std::nullopt;
+    const std::size_t room = std::min(chunk.size(), kInetBodyCap - response.body.size());
+    const auto wanted = static_cast<DWORD>(std::clamp<std::size_t>(available, 1, room));
     DWORD got = 0;
-    if (!(request = transfer.Use(transfer.request))) return std::nullopt;
-    if (!::InternetReadFile(request, chunk.data(), wanted, &got)) return std::nullopt;
+    if (!::InternetReadFile(request.get(), chunk.data(), wanted, &got)) return std::nullopt;
     if (got == 0) return response;
     response.body.append(chunk.data(), got);
   }
@@ -156,60 +153,65 @@ std::optional<InetResponse> Exchange(Transfer& transfer, const Target& target, D
   return response;
 }
 
-void Work(const std::shared_ptr<Transfer>& transfer, const Target& target, DWORD timeout_ms) {
-  std::optional<InetResponse> response = Exchange(*transfer, target, timeout_ms);
-  // Closed after the lock is let go, the request first.
-  UniqueInternet session;
-  UniqueInternet connection;
-  UniqueInternet request;
-  std::lock_guard lock(transfer->mutex);
-  session = std::move(transfer->session);
-  connection = std::move(transfer->connection);
-  request = std::move(transfer->request);
-  transfer->finished = true;
-  if (transfer->abandoned) return;
-  transfer->response = std::move(response);
+DWORD WINAPI Work(void* parameter) {
+  auto* transfer = static_cast<Transfer*>(parameter);
+  try {
+    transfer->response = Exchange(*transfer);
+  } catch (...) {
+    transfer->response.reset();  // out of memory: no response
+  }
+  transfer->finished.store(true, std::memory_order_release);
   // Wakes the caller's wait at once rather than at its next look.
-  ::PostThreadMessageW(transfer->caller_thread, WM_NULL, 0, 0);
+  if (!transfer->abandoned.load()) ::PostThreadMessageW(transfer->caller_thread, WM_NULL, 0, 0);
+  transfer->Release();
+  return 0;
 }
+
+// The caller's side of a request on a worker thread.
+class WorkerFetch final : public InetFetch {
+ public:
+  explicit WorkerFetch(Transfer* transfer) : transfer_(transfer) {}
+  ~WorkerFetch() override {
+    transfer_->abandoned.store(true);
+    transfer_->Release();
+  }
+
+  [[nodiscard]] bool Done() const override { return transfer_->finished.load(std::memory_order_acquire); }
+
+  [[nodiscard]] std::optional<InetResponse> Take() override {
+    if (!Done()) return std::nullopt;
+    return std::move(transfer_->response);
+  }
+
+ private:
+  Transfer* transfer_;
+};
+
+// WinINet needs little stack; the reservation is what a worker may grow to.
+constexpr SIZE_T kWorkerStack = 256 * 1024;
 
 }  // namespace
 
-std::optional<InetResponse> Inet1::OpenUrl(std::wstring_view url, std::chrono::milliseconds limit) {
+std::optional<InetResponse> Inet::OpenUrl(std::wstring_view url, std::chrono::milliseconds limit) {
   if (limit <= std::chrono::milliseconds::zero()) return std::nullopt;
-  const std::optional<Target> target = Crack(url);
-  if (!target) return std::nullopt;
+  const std::unique_ptr<InetFetch> fetch = Begin(url, InetClock::now() + limit);
+  toolkit::PumpMessagesUntil([&] { return fetch->Done(); }, limit);
+  return fetch->Take();
+}
 
-  auto transfer = std::make_shared<Transfer>();
+std::unique_ptr<InetFetch> Inet1::Begin(std::wstring_view url, InetClock::time_point deadline) {
+  std::optional<Target> target = Crack(url);
+  if (!target || InetClock::now() >= deadline) return std::make_unique<SettledFetch>(std::nullopt);
+
+  auto transfer = std::make_unique<Transfer>();
+  transfer->target = std::move(*target);
+  transfer->deadline = deadline;
   transfer->caller_thread = ::GetCurrentThreadId();
-  const auto timeout_ms = static_cast<DWORD>(std::min<std::chrono::milliseconds::rep>(limit.count(), MAXLONG));
-  try {
-    // The thread owns its share of the transfer, so it may outlive this call and this
-    // object; the process does not wait for it at exit.
-    std::thread([transfer, target = *target, timeout_ms] { Work(transfer, target, timeout_ms); }).detach();
-  } catch (const std::system_error&) {
-    return std::nullopt;
-  }
-
-  toolkit::PumpMessagesUntil(
-      [&] {
-        std::lock_guard lock(transfer->mutex);
-        return transfer->finished;
-      },
-      limit);
-
-  UniqueInternet session;
-  UniqueInternet connection;
-  UniqueInternet request;
-  std::lock_guard lock(transfer->mutex);
-  if (transfer->finished) return std::move(transfer->response);
-  // Out of time: the worker is told to stop, and its handles are closed (once the lock
-  // is let go) to break off whatever call it is blocked in.
-  transfer->abandoned = true;
-  session = std::move(transfer->session);
-  connection = std::move(transfer->connection);
-  request = std::move(transfer->request);
-  return std::nullopt;
+  // The thread is not waited for: the process may end while it is still blocked.
+  const UniqueKernelHandle thread(
+      ::CreateThread(nullptr, kWorkerStack, &Work, transfer.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  if (!thread) return std::make_unique<SettledFetch>(std::nullopt);
+  return std::make_unique<WorkerFetch>(transfer.release());
 }
 
 }  // namespace toolkit

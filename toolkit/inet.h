@@ -1,14 +1,17 @@
-// The internet transfer control: a synchronous HTTP fetch during which window messages
-// keep flowing.
+// The internet transfer control: HTTP fetches that run on worker threads while the
+// user-interface thread goes on, collected later with window messages flowing.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace toolkit {
+
+using InetClock = std::chrono::steady_clock;
 
 // No body is read beyond this, however much the server sends.
 inline constexpr std::size_t kInetBodyCap = 64 * 1024;
@@ -22,6 +25,33 @@ struct InetResponse {
   [[nodiscard]] bool Succeeded() const noexcept { return status >= 200 && status <= 299; }
 };
 
+// One request under way. Dropping it abandons the request: its outcome is thrown away
+// and nothing waits for the network.
+class InetFetch {
+ public:
+  InetFetch() = default;
+  InetFetch(const InetFetch&) = delete;
+  InetFetch& operator=(const InetFetch&) = delete;
+  virtual ~InetFetch() = default;
+
+  // Whether the outcome is in.
+  [[nodiscard]] virtual bool Done() const = 0;
+  // The outcome once Done: the response, or none when no whole response came (no
+  // connection, an unknown host, a broken transfer, or the deadline passed).
+  [[nodiscard]] virtual std::optional<InetResponse> Take() = 0;
+};
+
+// A fetch whose outcome is known from the start.
+class SettledFetch final : public InetFetch {
+ public:
+  explicit SettledFetch(std::optional<InetResponse> outcome) : outcome_(std::move(outcome)) {}
+  [[nodiscard]] bool Done() const override { return true; }
+  [[nodiscard]] std::optional<InetResponse> Take() override { return std::move(outcome_); }
+
+ private:
+  std::optional<InetResponse> outcome_;
+};
+
 // What a form fetches through; tests put their own in its place.
 class Inet {
  public:
@@ -30,17 +60,19 @@ class Inet {
   Inet& operator=(const Inet&) = delete;
   virtual ~Inet() = default;
 
-  // Fetches `url` and returns its response, dispatching the thread's window messages
-  // while it waits. None when no whole response came within `limit`: no connection,
-  // an unknown host, a broken transfer, or the time ran out (the request is abandoned).
-  virtual std::optional<InetResponse> OpenUrl(std::wstring_view url, std::chrono::milliseconds limit) = 0;
+  // Sends the request for `url` at once and returns without waiting. The fetch gives
+  // up by itself at `deadline`.
+  [[nodiscard]] virtual std::unique_ptr<InetFetch> Begin(std::wstring_view url, InetClock::time_point deadline) = 0;
+
+  // Fetches `url` and waits for its response, dispatching the thread's window
+  // messages meanwhile; none when no whole response came within `limit`.
+  std::optional<InetResponse> OpenUrl(std::wstring_view url, std::chrono::milliseconds limit);
 };
 
-// The real fetch, through WinINet on a worker thread. A request abandoned at its limit
-// is cut off; its thread winds down on its own and never holds up the process's exit.
+// The real fetch, through WinINet, one worker thread per request.
 class Inet1 final : public Inet {
  public:
-  std::optional<InetResponse> OpenUrl(std::wstring_view url, std::chrono::milliseconds limit) override;
+  [[nodiscard]] std::unique_ptr<InetFetch> Begin(std::wstring_view url, InetClock::time_point deadline) override;
 };
 
 }  // namespace toolkit
