@@ -36,6 +36,8 @@ ld::ld(toolkit::Form& main_form)
       main_(main_form) {
   Label1.SetForeColor(kRed);
   Label1.SetFont(toolkit::YaHei(12, FW_BOLD));
+  // The title is wider than its box in this font; it is shown whole, on one line.
+  Label1.SetAutoSize(true);
   Label2.SetForeColor(kRed);
   Label2.SetFont(toolkit::YaHei(9, FW_BOLD));
   Label3.SetForeColor(kRed);

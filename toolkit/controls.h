@@ -69,6 +69,7 @@ class Control {
   const Frame* frame_;
   bool initially_visible_ = true;
   bool bottom_most_ = false;
+  bool auto_size_ = false;
   std::optional<COLORREF> fore_color_;
   std::optional<FontSpec> font_;
 
@@ -86,6 +87,9 @@ class Label final : public Control {
   Label(Form& form, int id, std::wstring caption, TwipsRect position, const Frame* frame = nullptr,
         bool visible = true);
   void SetCaption(std::wstring_view caption) { WriteText(caption); }
+  // Widens the box, when laid out, to hold its caption on one line in its font at the
+  // form's DPI; its left edge, top and height stay as placed.
+  void SetAutoSize(bool auto_size) noexcept { auto_size_ = auto_size; }
 };
 
 // A group box. Its contents are its siblings, placed relative to its top-left corner.

@@ -177,7 +177,7 @@ void Form::CreateControls() {
       if (dynamic_cast<const OptionButton*>(control)) style |= WS_TABSTOP;
     }
     if (control->bottom_most_) style |= WS_CLIPSIBLINGS;
-    const RECT r = PixelRect(control->FormPosition());
+    const RECT r = ControlRect(*control);
     control->hwnd_ =
         ::CreateWindowExW(control->kind_.ex_style, control->kind_.window_class, control->initial_caption_.c_str(),
                           style, r.left, r.top, r.right - r.left, r.bottom - r.top, hwnd_,
@@ -197,6 +197,22 @@ RECT Form::PixelRect(const TwipsRect& twips) const {
   const int left = TwipsToPixels(twips.left, dpi_);
   const int top = TwipsToPixels(twips.top, dpi_);
   return {left, top, left + TwipsToPixels(twips.width, dpi_), top + TwipsToPixels(twips.height, dpi_)};
+}
+
+RECT Form::ControlRect(const Control& control) const {
+  RECT r = PixelRect(control.FormPosition());
+  if (!control.auto_size_) return r;
+  // Measured in the font the control will draw with, at this DPI.
+  HDC dc = ::GetDC(hwnd_);
+  if (!dc) return r;
+  const HGDIOBJ old = ::SelectObject(dc, FontFor(control));
+  const std::wstring text = control.Text();
+  SIZE extent{};
+  const BOOL measured = ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(hwnd_, dc);
+  if (measured) r.right = std::max(r.right, static_cast<LONG>(r.left + extent.cx + 1));
+  return r;
 }
 
 SIZE Form::WindowSizeForClient() const {
@@ -278,7 +294,7 @@ HFONT Form::FontFor(const Control& control) const {
 void Form::LayOut() {
   for (Control* control : controls_) {
     if (!control->hwnd_) continue;
-    const RECT r = PixelRect(control->FormPosition());
+    const RECT r = ControlRect(*control);
     ::SetWindowPos(control->hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
     ::SendMessageW(control->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control)), TRUE);
@@ -431,8 +447,7 @@ void Form::OnActivate(bool active) {
 }
 
 void Form::RestoreFocus() {
-  HWND target =
-      last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+  HWND target = last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
   if (target) ::SetFocus(target);
 }
 

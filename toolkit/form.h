@@ -116,6 +116,7 @@ class Form {
   void FitClientArea();
   [[nodiscard]] SIZE WindowSizeForClient() const;
   [[nodiscard]] RECT PixelRect(const TwipsRect& twips) const;
+  [[nodiscard]] RECT ControlRect(const Control& control) const;
   [[nodiscard]] Control* FindControl(HWND control) const;
   [[nodiscard]] HFONT FontFor(const Control& control) const;
 

@@ -136,4 +136,47 @@ TEST(Splash, ASlowLoadShowsTheHintAtThreeSecondsAndStillOpensOnce) {
   EXPECT_EQ(main_form.loads, 1);
 }
 
+// The title is wider than its designed box at 12 pt bold; it must show whole, on one
+// line, from its designed left edge and top, in its designed font, at every DPI.
+TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
+  SlowForm main_form;
+  app::ld splash(main_form);
+  splash.Show();
+  ASSERT_TRUE(splash.IsLoaded());
+  splash.Timer1.SetEnabled(false);  // the main window stays out of this
+  const int original = splash.Dpi();
+  for (int dpi : {96, 120, 144, 192, original}) {
+    SCOPED_TRACE(dpi);
+    RECT window{};
+    ::GetWindowRect(splash.hwnd(), &window);
+    ::SendMessageW(splash.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
+    ASSERT_EQ(splash.Dpi(), dpi);
+    HWND title = splash.Label1.hwnd();
+    const RECT box = test_support::RectInParent(title);
+    EXPECT_EQ(box.left, 0);
+    EXPECT_EQ(box.top, ::MulDiv(3000, dpi, 1440));
+    EXPECT_EQ(box.bottom - box.top, ::MulDiv(375, dpi, 1440));
+    EXPECT_LT(box.right, test_support::RectInParent(splash.Label2.hwnd()).left) << "the title runs into Loading...";
+
+    const auto font = reinterpret_cast<HFONT>(::SendMessageW(title, WM_GETFONT, 0, 0));
+    LOGFONTW logfont{};
+    ASSERT_TRUE(::GetObjectW(font, sizeof logfont, &logfont));
+    EXPECT_EQ(logfont.lfHeight, -::MulDiv(12, dpi, 72));
+    EXPECT_EQ(logfont.lfWeight, FW_BOLD);
+
+    HDC dc = ::GetDC(title);
+    const HGDIOBJ old = ::SelectObject(dc, font);
+    const std::wstring text = WindowText(title);
+    SIZE extent{};
+    ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(title, dc);
+    RECT client{};
+    ::GetClientRect(title, &client);
+    EXPECT_LE(extent.cx, client.right) << "the title wraps onto a second line";
+    EXPECT_GT(extent.cx, ::MulDiv(2295, dpi, 1440)) << "the title no longer needs the wider box";
+  }
+  splash.Unload();
+}
+
 }  // namespace
