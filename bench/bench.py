@@ -15,6 +15,8 @@ Environment:
   BENCH_EXE       program built for a local publisher (default build/bench/...)
   BENCH_TOOLS     folder holding hello_window.exe and memquery.exe
                   (default build/bench-tools)
+  BENCH_PART      "startup" for the start-up figures alone (publishers that
+                  answer at once, in 0.4 s, in 4 s and never); default all
 """
 
 from __future__ import annotations
@@ -41,6 +43,7 @@ from harness import MAIN, SPLASH, ProgramRun, UiDriver, program_path, session, w
 TEXT1, COMMAND1, COMMAND3, COMMAND4 = 101, 102, 104, 105
 ABOUT, ABOUT_OK = "关于", 301
 HELLO = "bench-hello"
+SPLASH_HINT = 203
 
 PUBLISHER_PORT = 38412
 BENCH_EXE = Path(os.environ.get("BENCH_EXE") or REPO / "build" / "bench" / "MorvaneShutdown.exe")
@@ -86,12 +89,15 @@ def spread(values: List[float]) -> str:
 
 
 class Publisher:
-    """Serves gg1.txt and gg2.txt at once, as a prompt publisher site would."""
+    """Serves gg1.txt and gg2.txt, each `delay` seconds after its request came
+    (at once by default), or never when `delay` is None."""
 
     BODIES = {"/gg1.txt": "基准测试广告位1".encode("gbk"), "/gg2.txt": "基准测试广告位2".encode("gbk")}
 
     def __init__(self) -> None:
         self.requests: List[Tuple[float, str]] = []  # (time.monotonic(), path)
+        self.delay: Optional[float] = 0.0
+        self.closing = threading.Event()
         owner = self
 
         class Handler(http.server.BaseHTTPRequestHandler):
@@ -99,6 +105,9 @@ class Publisher:
 
             def do_GET(self):  # noqa: N802
                 owner.requests.append((time.monotonic(), self.path))
+                delay = owner.delay
+                if owner.closing.wait(120 if delay is None else delay):
+                    return
                 body = owner.BODIES.get(self.path)
                 self.send_response(200 if body is not None else 404)
                 body = body if body is not None else b"not here"
@@ -118,6 +127,7 @@ class Publisher:
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def close(self) -> None:
+        self.closing.set()
         self.server.shutdown()
         self.server.server_close()
 
@@ -308,6 +318,64 @@ def time_program(sess, driver, exe: Path, publisher: Optional[Publisher], runs: 
     return splash, main, fetches, first_get, last_get
 
 
+def time_startup(sess, driver, exe: Path, publisher: Publisher, delay: Optional[float], runs: int):
+    """Start -> splash, start -> main and start -> splash hint (None where it never
+    showed), in seconds, per start, with the publisher answering after `delay`;
+    and the requests per start."""
+    publisher.delay = delay
+    rows = []
+    for n in range(runs + 1):
+        run = BenchRun(sess, driver, exe)
+        try:
+            before = len(publisher.requests)
+            started = run.start()
+            if not driver.wait(SPLASH, 30):
+                raise harness.HarnessError("no splash window")
+            at_splash = time.monotonic() - started
+            at_hint = None
+            while True:
+                found = driver.find(MAIN)
+                if found is not None and found[1]:
+                    break
+                if at_hint is None and driver.find(SPLASH) is not None:
+                    try:
+                        if driver.visible(SPLASH, SPLASH_HINT):
+                            at_hint = time.monotonic() - started
+                    except harness.DriverError:
+                        pass
+                if time.monotonic() - started > 60:
+                    raise harness.HarnessError("no main window")
+                time.sleep(0.02)
+            at_main = time.monotonic() - started
+            if n:  # the first start warms Wine up
+                rows.append((at_splash, at_main, at_hint, len(publisher.requests) - before))
+        finally:
+            run.stop()
+    publisher.delay = 0.0
+    return rows
+
+
+STARTUP_PUBLISHERS = (("prompt", 0.0), ("0.4 s per document", 0.4), ("answers after 4 s", 4.0),
+                      ("never answers", None))
+
+
+def startup_table(sess, driver, publisher: Publisher, table: "Table", exe: Path) -> None:
+    for name, delay in STARTUP_PUBLISHERS:
+        log(f"timing start-up, publisher {name} ...")
+        runs = 3 if delay is None or delay >= 4 else RUNS
+        rows = time_startup(sess, driver, exe, publisher, delay, runs)
+        hints = [r[2] for r in rows if r[2] is not None]
+        table.add(f"Start-up, publisher {name}",
+                  f"splash {spread([r[0] for r in rows])}; main {spread([r[1] for r in rows])}; "
+                  f"hint {spread(hints) if hints else 'never shown'}"
+                  + (f" ({len(hints)} of {len(rows)} starts)" if hints and len(hints) < len(rows) else ""),
+                  f"process start (Popen of wine64) to: uidriver seeing 'loading...' visible, 'Morvane关机' "
+                  f"visible, the splash's hint (control 203) visible, polled every 20 ms; publisher on "
+                  f"127.0.0.1:{PUBLISHER_PORT} answering each document "
+                  + ("never" if delay is None else f"{delay:g} s after its request")
+                  + f"; requests per start {sorted(set(r[3] for r in rows))}; first start discarded")
+
+
 def countdown_error(run: BenchRun, driver: UiDriver, seconds: int, hide: bool = False,
                     during=None) -> float:
     """Runs one countdown; returns (stub's launch time - click - nominal) in s.
@@ -373,6 +441,11 @@ def main() -> int:
             pass
         print()
 
+        if os.environ.get("BENCH_PART") == "startup":
+            startup_table(sess, driver, publisher, table, BENCH_EXE)
+            table.print()
+            return 0
+
         # -- start-up
         log("timing Wine's own window start ...")
         hello = time_hello(sess, driver)
@@ -407,6 +480,7 @@ def main() -> int:
                       "request arrival times at the Python server against the moments uidriver saw the splash "
                       "and the main window visible (the splash's 1 s timer opens the main window, whose load "
                       "fetches both adverts before it shows)")
+        startup_table(sess, driver, publisher, table, BENCH_EXE)
         table.add("Start -> main visible, raw, as shipped", spread(main_shipped),
                   "build/windows/MorvaneShutdown.exe, publisher www.morvane.example which does not resolve here; "
                   "for comparison only, 3 runs after a warm-up")
