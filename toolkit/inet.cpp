@@ -117,7 +117,8 @@ std::optional<InetResponse> Exchange(const Transfer& transfer) {
                                                INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection || !transfer.GoOn()) return std::nullopt;
 
-  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
+  DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
+                INTERNET_FLAG_NO_AUTH;
   if (target.secure) flags |= INTERNET_FLAG_SECURE;
   const wchar_t* accept[] = {L"*/*", nullptr};
   UniqueInternet request(
