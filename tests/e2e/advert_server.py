@@ -92,8 +92,7 @@ class AdvertServer:
     def __init__(self, port: int) -> None:
         self.stopping = threading.Event()
         self._lock = threading.Lock()
-        self._routes: Dict[str, Reply] = {
-}
+        self._routes: Dict[str, Reply] = {}
         self._requests: List[tuple] = []
         self._httpd = _Server(("127.0.0.1", port), _Handler)
         self._httpd.owner = self

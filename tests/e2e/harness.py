@@ -34,7 +34,7 @@ PROGRAM_NAME = "MorvaneShutdown.exe"
 STUB_NAMES = ("cmd.exe", "explorer.exe")
 LAUNCH_LOG = "launches.log"
 
-#Window captions.
+# Window captions.
 MAIN = "Morvane关机"
 SPLASH = "loading..."
 ERROR_BOX = "错误"
@@ -86,7 +86,8 @@ def wait_until(predicate: Callable[[], T], timeout: float, interval: float = 0.0
             return value
         time.sleep(interval)
 
-#-- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- - session
+
+# --------------------------------------------------------------------- session
 
 
 class Session:
@@ -101,7 +102,7 @@ class Session:
         self._xvfb: Optional[subprocess.Popen] = None
         self._closed = False
 
-#-- environment
+    # -- environment
 
     def env(self) -> dict:
         env = dict(os.environ)
@@ -118,7 +119,7 @@ class Session:
         if not self.display or os.environ.get("E2E_XVFB") == "1":
             self._start_xvfb()
         self._ensure_prefix()
-#Keep one wineserver for the whole run instead of one per program.
+        # Keep one wineserver for the whole run instead of one per program.
         subprocess.run([self.wineserver, "-p"], env=self.env(), check=False)
 
     def _start_xvfb(self) -> None:
@@ -150,8 +151,8 @@ class Session:
         subprocess.run([self.wineserver, "-w"], env=self.env(), check=False, timeout=300)
         if not (self.prefix / "system.reg").exists():
             raise HarnessError(f"wineboot did not create the prefix {self.prefix}")
-#Wine draws the window frames itself, as Windows does, rather than
-#leaving them to a window manager that a bare Xvfb doesn't have.
+        # Wine draws the window frames itself, as Windows does, rather than
+        # leaving them to a window manager that a bare Xvfb doesn't have.
         subprocess.run([self.wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
                         "/d", "N", "/f"], env=self.env(), check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
@@ -193,7 +194,8 @@ def close_session() -> None:
         _session.close()
         _session = None
 
-#-- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- driver
+
+# ---------------------------------------------------------------------- driver
 
 
 def _escape_arg(text: str) -> str:
@@ -291,7 +293,7 @@ class UiDriver:
             except OSError:
                 pass
 
-#-- windows
+    # -- windows
 
     def find(self, caption: str) -> Optional[Tuple[int, bool]]:
         answer = self.raw("find", caption)
@@ -328,7 +330,7 @@ class UiDriver:
     def now_ms(self) -> int:
         return int(self.call("now"))
 
-#-- controls(id 0 = the window itself)
+    # -- controls (id 0 = the window itself)
 
     def text(self, caption: str, cid: int = 0) -> str:
         return _unescape_payload(self.call("text", caption, cid))
@@ -378,7 +380,7 @@ class UiDriver:
     def setclip(self, text: str) -> None:
         self.call("setclip", _escape_arg(text))
 
-#-- message boxes
+    # -- message boxes
 
     def msgbox(self, timeout: float = 3.0, caption: str = ERROR_BOX) -> Optional[str]:
         answer = self.raw("msgbox", int(timeout * 1000), caption, timeout=timeout + 15)
@@ -390,7 +392,7 @@ class UiDriver:
     def msgcount(self, caption: str = ERROR_BOX) -> int:
         return int(self.call("msgcount", caption))
 
-#-- processes(Windows pids)
+    # -- processes (Windows pids)
 
     def closepid(self, pid: int) -> int:
         return int(self.call("closepid", pid))
@@ -401,7 +403,8 @@ class UiDriver:
     def kill(self, pid: int) -> None:
         self.raw("kill", pid)
 
-#-- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- -- - program
+
+# --------------------------------------------------------------------- program
 
 
 @dataclass(frozen=True)
@@ -448,8 +451,8 @@ class ProgramRun:
 
     def start(self) -> float:
         """Starts the program; returns time.monotonic() at the start."""
-#Never without the stubs beside it : they are what stands between a
-#test and a real shutdown.
+        # Never without the stubs beside it: they are what stands between a
+        # test and a real shutdown.
         for stub in STUB_NAMES:
             here = self.folder / stub
             assert here.is_file(), f"refusing to start: no stub {here}"

@@ -1,4 +1,4 @@
-#!/ usr / bin / env python3
+#!/usr/bin/env python3
 """Runs the end-to-end tests; exits non-zero if any fails.
 
   python3 tests/e2e/run_e2e.py                      # everything

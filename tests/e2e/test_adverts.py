@@ -32,7 +32,7 @@ SHORT_2 = "欢迎投放广告 — 联系 ads@morvane.example"
 LONG_1 = "长广告文本，测试折行与截断。" * 120
 LONG_2 = ("第二个广告位的很长的文字，" * 80) + "结束"
 
-#Filled in as the tests run, printed at the end for the record.
+# Filled in as the tests run, printed at the end for the record.
 TIMINGS = {}
 
 
@@ -62,8 +62,8 @@ class AdvertRun(ProgramRun):
 
 
 def setUpModule():
-#The program must reach 127.0.0.1 itself, not through a proxy Wine would take
-#from the environment.
+    # The program must reach 127.0.0.1 itself, not through a proxy Wine would take
+    # from the environment.
     for name in ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"):
         os.environ.pop(name, None)
     session()
@@ -85,9 +85,11 @@ class AdvertSlotsTest(unittest.TestCase):
     def setUpClass(cls):
         AdvertRun.program = build_program()
         try:
-            cls
-  .server = AdvertServer(PORT) except OSError as exc : raise AssertionError(f "port {PORT} is taken: {exc}")
-                                                           from None try : cls.driver = UiDriver(session())
+            cls.server = AdvertServer(PORT)
+        except OSError as exc:
+            raise AssertionError(f"port {PORT} is taken: {exc}") from None
+        try:
+            cls.driver = UiDriver(session())
         except BaseException:
             cls.server.close()
             raise
@@ -100,7 +102,7 @@ class AdvertSlotsTest(unittest.TestCase):
     def setUp(self):
         self.server.reset()
 
-#-- helpers
+    # -- helpers
 
     def start(self, gg1: Reply, gg2: Reply, hint: bool = False, main_within: float = 25.0):
         """Starts the program with the given replies; returns (seconds to main shown,
@@ -149,7 +151,7 @@ class AdvertSlotsTest(unittest.TestCase):
     def requested(self):
         return [path for _, path in self.server.requests()]
 
-#-- the tests
+    # -- the tests
 
     def test_prompt_texts_in_gbk_and_utf8_replace_the_built_in_ones(self):
         main_at, _ = self.start(Reply(SHORT_1.encode("gbk")), Reply(SHORT_2.encode("utf-8")))
@@ -157,7 +159,7 @@ class AdvertSlotsTest(unittest.TestCase):
         TIMINGS["  (splash shown)"] = self.splash_at
         self.assertEqual(self.slots(), (SHORT_1, SHORT_2))
         self.assert_asked_once_each_during_the_splash()
-#The splash's one second, and nothing on top for the network.
+        # The splash's one second, and nothing on top for the network.
         self.assertLess(main_at - self.splash_at, 2.0)
         for cid in (LABEL2, LABEL3):
             style, _, cls = self.driver.style(MAIN, cid)
@@ -189,8 +191,8 @@ class AdvertSlotsTest(unittest.TestCase):
         self.assertGreater(hint_at, 2.5)
         self.assertLess(hint_at, 5.0)
         self.assertGreater(main_at, hint_at)
-#Waited for the answer that came 4 s after the request went out at start,
-#and for nothing more : the old serial load after the splash took 5.3 s.
+        # Waited for the answer that came 4 s after the request went out at start,
+        # and for nothing more: the old serial load after the splash took 5.3 s.
         self.assertGreater(main_at, 4.0)
         self.assertLess(main_at, 5.0)
         self.assertEqual(self.slots(), (SHORT_1, SHORT_2))
@@ -199,12 +201,12 @@ class AdvertSlotsTest(unittest.TestCase):
     def test_a_server_that_never_answers_still_lets_main_appear_within_20_s(self):
         main_at, _ = self.start(Reply(kind=SILENT), Reply(kind=SILENT), main_within=30.0)
         TIMINGS["server never answers"] = main_at
-#The load's 15 s count from process start.
+        # The load's 15 s count from process start.
         self.assertGreater(main_at, 14.0)
         self.assertLess(main_at, 16.0)
         self.assertEqual(self.slots(), (BUILT_IN_1, BUILT_IN_2))
         self.assert_asked_once_each_during_the_splash()
-#The abandoned requests do not keep the process alive.
+        # The abandoned requests do not keep the process alive.
         self.driver.close_window(MAIN)
         self.assertTrue(wait_until(lambda: not self.prog.running(), 10), "the program did not exit")
 
@@ -216,7 +218,7 @@ class AdvertSlotsTest(unittest.TestCase):
         self.addCleanup(prog.stop)
         self.assertTrue(self.driver.wait(SPLASH, 10), "the splash never appeared")
         prog.remember_pid()
-#Past the splash's first second: the main window is loading, waiting on the network.
+        # Past the splash's first second: the main window is loading, waiting on the network.
         time.sleep(max(0.0, started + 2.0 - time.monotonic()))
         self.assertEqual(sorted(self.requested()), ["/gg1.txt", "/gg2.txt"])
         closed = time.monotonic()
@@ -229,7 +231,7 @@ class AdvertSlotsTest(unittest.TestCase):
         main_at, _ = self.start(Reply(kind=TRICKLE), Reply(kind=TRICKLE), main_within=30.0)
         TIMINGS["server trickles a byte a second"] = main_at
         self.assertLess(main_at, 20.0)
-#An unfinished body is no advertisement.
+        # An unfinished body is no advertisement.
         self.assertEqual(self.slots(), (BUILT_IN_1, BUILT_IN_2))
 
 

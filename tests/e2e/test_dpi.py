@@ -40,29 +40,32 @@ class ScaledLayoutTest(unittest.TestCase):
         driver = UiDriver(session())
         prog = ProgramRun(session(), driver)
         try:
-            prog
-.start() self.assertTrue(driver.wait(SPLASH, 10.0), "the splash did not appear")
-        self.assertEqual(driver.rect(SPLASH, 0), (0, 0, pixels(6090, dpi), pixels(3465, dpi)))
+            prog.start()
+            self.assertTrue(driver.wait(SPLASH, 10.0), "the splash did not appear")
+            self.assertEqual(driver.rect(SPLASH, 0), (0, 0, pixels(6090, dpi), pixels(3465, dpi)))
             self.assertEqual(driver.rect(SPLASH, SPLASH_TITLE),
                              (0, pixels(3000, dpi), pixels(2295, dpi), pixels(375, dpi)))
-                self.assertTrue(driver.wait(MAIN, 10.0), "the main window did not appear")
-                    self.assertEqual(driver.rect(MAIN, 0), (0, 0, pixels(6660, dpi), pixels(3030, dpi)))
-#Inside a frame : the frame 's origin plus the control' s own offset.
-                        self.assertEqual(driver.rect(MAIN, TEXT1),
-                                         (pixels(360, dpi), pixels(480, dpi), pixels(1455, dpi), pixels(270, dpi))) self
-                            .assertEqual(driver.rect(MAIN, LABEL2), (pixels(4560, dpi), pixels(240, dpi),
-                                                                     pixels(1815, dpi), pixels(2295, dpi))) self
-                            .assertEqual(driver.rect(MAIN, COMMAND4),
-                                         (pixels(4560, dpi), pixels(2640, dpi), pixels(2055, dpi), pixels(300, dpi)))
-                                wait_until(lambda
-                                           : not driver.find(SPLASH), 5.0) finally
-    : prog.stop() driver.close() set_system_dpi(96)
+            self.assertTrue(driver.wait(MAIN, 10.0), "the main window did not appear")
+            self.assertEqual(driver.rect(MAIN, 0), (0, 0, pixels(6660, dpi), pixels(3030, dpi)))
+            # Inside a frame: the frame's origin plus the control's own offset.
+            self.assertEqual(driver.rect(MAIN, TEXT1),
+                             (pixels(360, dpi), pixels(480, dpi), pixels(1455, dpi), pixels(270, dpi)))
+            self.assertEqual(driver.rect(MAIN, LABEL2),
+                             (pixels(4560, dpi), pixels(240, dpi), pixels(1815, dpi), pixels(2295, dpi)))
+            self.assertEqual(driver.rect(MAIN, COMMAND4),
+                             (pixels(4560, dpi), pixels(2640, dpi), pixels(2055, dpi), pixels(300, dpi)))
+            wait_until(lambda: not driver.find(SPLASH), 5.0)
+        finally:
+            prog.stop()
+            driver.close()
+            set_system_dpi(96)
 
-          def test_at_125_percent(self)
-    : self.check_scale(120)
+    def test_at_125_percent(self):
+        self.check_scale(120)
 
-          def test_at_150_percent(self)
-    : self.check_scale(144)
+    def test_at_150_percent(self):
+        self.check_scale(144)
 
-          if __name__
-    == "__main__" : unittest.main()
+
+if __name__ == "__main__":
+    unittest.main()

@@ -21,7 +21,7 @@ from harness import (
     wait_until,
 )
 
-#Main window controls.
+# Main window controls.
 TEXT1 = 101  # seconds field
 COMMAND1 = 102  # 开始计时
 COMMAND2 = 103  # 打开官网
@@ -37,7 +37,7 @@ FRAME2 = 112
 FRAME3 = 113
 FRAME4 = 114
 
-#Splash labels.
+# Splash labels.
 SPLASH_TITLE = 201
 SPLASH_LOADING = 202
 SPLASH_HINT = 203
@@ -149,7 +149,7 @@ class ProgramCase(unittest.TestCase):
             raise AssertionError("splash window still there next to the main window")
         holder.prog.remember_pid()
 
-#-- helpers for tests
+    # -- helpers for tests
 
     def field(self) -> str:
         return self.driver.text(MAIN, TEXT1)
@@ -198,7 +198,7 @@ class StartupTest(ProgramCase):
     @staticmethod
     def when_started(cls) -> None:  # cls: this class, always (one program for all)
         d = cls.driver
-#The splash lives about a second : note everything about it right away.
+        # The splash lives about a second: note everything about it right away.
         cls.splash_seen = d.wait(SPLASH, 20)
         cls.splash_at = time.monotonic()
         cls.splash = {}
@@ -221,7 +221,7 @@ class StartupTest(ProgramCase):
 
     def assert_centred(self, caption):
         left, top, width, height = self.driver.wrect(caption) if caption == MAIN else self.splash["window"]
-#Centred on the screen(or its work area, which is the same here).
+        # Centred on the screen (or its work area, which is the same here).
         self.assertLessEqual(abs(left + width / 2 - self.screen_w / 2), 2, f"{caption} not centred across")
         self.assertLessEqual(abs(top + height / 2 - self.screen_h / 2), 2, f"{caption} not centred down")
 
@@ -328,7 +328,7 @@ class InputRulesTest(ProgramCase):
 
     def test_key_filter(self):
         d = self.driver
-#A digit typed last tells us all the keys before it were handled.
+        # A digit typed last tells us all the keys before it were handled.
         self.type_over("a1b2")
         self.wait_field("12")
         for junk in ("-", ".", " ", "+", "e", "中", "\r", "\t", "\x01", "\x1b"):
@@ -359,7 +359,7 @@ class InputRulesTest(ProgramCase):
         self.expect_box(MSG_BAD_TIME)
         if self.new_launches():
             print(f"\n  note: emptying the field launched {self.new_launches()}", end=" ")
-#No countdown started : nothing changes the field.
+        # No countdown started: nothing changes the field.
         self.assertEqual(self.sample_field(1.3), [""])
         self.assertEqual(self.driver.msgcount(), 0)
 
@@ -422,7 +422,7 @@ class CountdownTest(ProgramCase):
         self.wait_field("3")
         clicked = d.click(MAIN, COMMAND1)
         seen = self.sample_field(8, until=lambda: self.prog.launches("cmd.exe"))
-#Let it run on : it must have stopped at 0.
+        # Let it run on: it must have stopped at 0.
         later = self.sample_field(2.5)
         seen += later[1:] if later[:1] == seen[-1:] else later
         launches = self.prog.launches()
@@ -453,10 +453,10 @@ class CountdownTest(ProgramCase):
         d = self.driver
         d.click(MAIN, COMMAND1)
         self.wait_field("59", 2.5)
-#No 0 in there : a tick between two keys must not make the value 0.
+        # No 0 in there: a tick between two keys must not make the value 0.
         self.type_over("98765432")
         self.assertEqual(d.msgbox(3), MSG_TOO_BIG)
-#The timer keeps ticking behind the box : still only one box.
+        # The timer keeps ticking behind the box: still only one box.
         counts = set()
         deadline = time.monotonic() + 3.5
         while time.monotonic() < deadline:

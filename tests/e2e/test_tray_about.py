@@ -22,14 +22,14 @@ from typing import Optional, Tuple
 
 from harness import MAIN, SPLASH, ProgramRun, UiDriver, close_session, session, wait_until
 
-#Main window controls.
+# Main window controls.
 TEXT1 = 101
 COMMAND1 = 102  # 开始计时
 COMMAND3 = 104  # 关于
 COMMAND4 = 105  # 最小化
 OPTION1 = 106  # 关机
 
-#The About window.
+# The About window.
 ABOUT = "关于"
 ABOUT_OK = 301  # 确定
 ABOUT_COPYRIGHT = 302
@@ -43,7 +43,7 @@ SW_SHOWMINIMIZED = 2
 TRAY_CLASS = "__winex11_standalone_tray"
 TRAY_ICON_CLASS = "__winex11_tray_icon"
 
-#A countdown from 4 launches about 4 s after 开始计时.
+# A countdown from 4 launches about 4 s after 开始计时.
 COUNT_FROM = "4"
 LAUNCH_EARLIEST, LAUNCH_LATEST = 3.5, 4.9
 
@@ -71,7 +71,7 @@ class FreshProgramCase(unittest.TestCase):
         self.assertTrue(self.driver.gone(SPLASH, 5), "splash window still there next to the main window")
         self.prog.remember_pid()
 
-#-- the tray
+    # -- the tray
 
     def tray_caption(self) -> Optional[str]:
         """Caption of Wine's tray window (found by its class), or None."""
@@ -117,7 +117,7 @@ class FreshProgramCase(unittest.TestCase):
         """Moves the pointer off the tray, so two tests' clicks never join up."""
         self.xdotool("mousemove", "640", "1000")
 
-#-- the main window
+    # -- the main window
 
     def main_visible(self) -> bool:
         found = self.driver.find(MAIN)
