@@ -94,11 +94,11 @@ void main::Form_MouseMove(int /*button*/, int /*shift*/, int x, int /*y*/) {
 
 std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM, LPARAM) {
   if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
-  // Explorer restarted, or its taskbar changed scale: the icon must be added again.
+  // The taskbar was made anew (Explorer restarted) and has forgotten the icon.
   const bool in = tray_.Restore();
   AfterTrayAdd(in);
   // Without the icon a hidden window could never come back: it comes back now.
-  if (!in && IsLoaded() && !IsVisible()) Show();
+  if (!in && !IsVisible()) Show();
   return 0;
 }
 
