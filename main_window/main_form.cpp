@@ -24,6 +24,9 @@ toolkit::FormOptions MainOptions() {
 
 constexpr wchar_t kErrorTitle[] = L"\u9519\u8BEF";  // 错误
 
+constexpr int kTrayRetryMs = 2000;
+constexpr int kTrayRetries = 5;
+
 }  // namespace
 
 main::main(Services services)
@@ -50,7 +53,8 @@ main::main(Services services)
              {120, 120, 3975, 615}, &Frame3),
       Command4(*this, kCommand4, L"\u6700\u5C0F\u5316", {4560, 2640, 2055, 300}),  // 最小化
       Timer1(*this, kTimer1, 1000, false),
-      services_(std::move(services)) {
+      services_(std::move(services)),
+      tray_retry_(*this, kTrayRetryTimer, kTrayRetryMs, false) {
   // 最小化 overlaps the right end of the copyright line and is drawn above it.
   Label1.SetBottomMost();
   Text1.OnKeyPress([this](wchar_t& key) { Text1_KeyPress(key); });
@@ -60,6 +64,7 @@ main::main(Services services)
   Command3.OnClick([this] { Command3_Click(); });
   Command4.OnClick([this] { Command4_Click(); });
   Timer1.OnTick([this] { Timer1_Timer(); });
+  tray_retry_.OnTick([this] { TrayRetry_Timer(); });
 }
 
 main::~main() { Unload(); }
@@ -75,7 +80,8 @@ void main::Form_Load() {
     adverts_.reset();  // each load asks once; what is still out is abandoned
   }
   if (!IsLoaded()) return;
-  tray_.Add(hwnd(), SmallIcon());
+  tray::AllowTaskbarCreated(hwnd());
+  (void)AddTrayIcon();  // the window is shown either way; retries follow a refusal
 }
 
 void main::Form_Unload() { tray_.Delete(); }
@@ -93,16 +99,31 @@ void main::Form_MouseMove(int /*button*/, int /*shift*/, int x, int /*y*/) {
   if (move_from_icon_ && tray::NotificationCode(x, Dpi()) == static_cast<int>(tray::kLeftDoubleClick)) Show();
 }
 
-void main::AfterDpiChange() {
-  // The icons were made again for the new DPI; the old one is gone.
-  tray_.ChangeIcon(SmallIcon());
-}
-
 std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM, LPARAM) {
   if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
-  // Explorer restarted: without the icon a hidden main window could never come back.
-  tray_.Restore();
+  // The taskbar was made anew (Explorer restarted) and has forgotten the icon.
+  const bool in = tray_.Restore();
+  AfterTrayAdd(in);
+  // Without the icon a hidden window could never come back: it comes back now.
+  if (!in && !IsVisible()) Show();
   return 0;
+}
+
+// Adds the icon, or finds it in already; a refusal starts the retries.
+bool main::AddTrayIcon() {
+  const bool in = tray_.Add(hwnd(), IDI_APP);
+  AfterTrayAdd(in);
+  return in;
+}
+
+void main::AfterTrayAdd(bool in) {
+  tray_retries_left_ = in ? 0 : kTrayRetries;
+  tray_retry_.SetEnabled(!in);
+}
+
+// A later success leaves the window as it is: only 最小化 hides it.
+void main::TrayRetry_Timer() {
+  if (tray_.AddAgain() || --tray_retries_left_ <= 0) tray_retry_.SetEnabled(false);
 }
 
 void main::ShowError(std::wstring_view prompt) {
@@ -128,7 +149,9 @@ void main::Command3_Click() {
 }
 
 void main::Command4_Click() {
-  tray_.Add(hwnd(), SmallIcon());
+  // Hidden only while the icon, the one way back, is really in the notification area;
+  // otherwise the window stays where the user can reach it.
+  if (!AddTrayIcon()) return;
   Hide();  // the countdown goes on
 }
 

@@ -41,6 +41,7 @@ enum ControlId : int {
   kFrame3 = 113,
   kFrame4 = 114,
   kTimer1 = 1,
+  kTrayRetryTimer = 2,
 };
 
 // The form `main`.
@@ -79,7 +80,6 @@ class main final : public toolkit::Form {
   void Form_Unload() override;
   void Form_MouseMove(int button, int shift, int x, int y) override;
   bool OnRawMouseMove(WPARAM wparam, LPARAM lparam) override;
-  void AfterDpiChange() override;
   std::optional<LRESULT> OnOtherMessage(UINT message, WPARAM wparam, LPARAM lparam) override;
 
   void Command1_Click();
@@ -91,11 +91,17 @@ class main final : public toolkit::Form {
   void Timer1_Timer();
 
   void ShowError(std::wstring_view prompt);
+  bool AddTrayIcon();
+  void AfterTrayAdd(bool in);
+  void TrayRetry_Timer();
 
   Services services_;
   toolkit::Form* about_ = nullptr;
   std::optional<adverts::SlotTexts> adverts_;  // sent, not yet shown
   tray::TrayIcon tray_;
+  // While the shell refuses the icon, it is tried again every few seconds, a few times.
+  toolkit::Timer tray_retry_;
+  int tray_retries_left_ = 0;
   bool move_from_icon_ = false;
   // While the over-long box is open the countdown holds still, so ticks cannot stack a
   // second box behind the first.

@@ -215,11 +215,11 @@ RECT Form::ControlRect(const Control& control) const {
   return r;
 }
 
-SIZE Form::WindowSizeForClient() const {
-  RECT r{0, 0, TwipsToPixels(options_.client_width_twips, dpi_), TwipsToPixels(options_.client_height_twips, dpi_)};
+SIZE Form::WindowSizeForClient(int dpi) const {
+  RECT r{0, 0, TwipsToPixels(options_.client_width_twips, dpi), TwipsToPixels(options_.client_height_twips, dpi)};
   const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_STYLE));
   const DWORD ex_style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
-  ::AdjustWindowRectExForDpi(&r, style, FALSE, ex_style, static_cast<UINT>(dpi_));
+  ::AdjustWindowRectExForDpi(&r, style, FALSE, ex_style, static_cast<UINT>(dpi));
   return {r.right - r.left, r.bottom - r.top};
 }
 
@@ -228,7 +228,7 @@ void Form::Centre() {
   monitor.cbSize = sizeof monitor;
   ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
   const RECT& work = monitor.rcWork;
-  const SIZE size = WindowSizeForClient();
+  const SIZE size = WindowSizeForClient(dpi_);
   const int x = work.left + (work.right - work.left - size.cx) / 2;
   const int y = work.top + (work.bottom - work.top - size.cy) / 2;
   ::SetWindowPos(hwnd_, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -336,6 +336,8 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SETCURSOR:
       if (OnSetCursor(reinterpret_cast<HWND>(wparam), LOWORD(lparam))) return TRUE;
       break;
+    case WM_GETDPISCALEDSIZE:
+      return OnGetDpiScaledSize(static_cast<int>(wparam), *reinterpret_cast<SIZE*>(lparam)) ? TRUE : FALSE;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
@@ -402,11 +404,21 @@ bool Form::OnSetCursor(HWND over, UINT hit_test) {
   return true;
 }
 
+bool Form::OnGetDpiScaledSize(int dpi, SIZE& size) const {
+  // The client area is fixed in twips, so the window's size at the new DPI is exact.
+  // Windows would otherwise scale the whole window, frame included, and be a few pixels
+  // off: its suggested rectangle would then not fit, and a window dragged back and forth
+  // across monitors would creep away from the pointer.
+  if (dpi <= 0) return false;
+  size = WindowSizeForClient(dpi);
+  return true;
+}
+
 void Form::OnDpiChanged(int dpi, const RECT& suggested) {
   dpi_ = dpi > 0 ? dpi : kDefaultDpi;
   LoadDpiResources();
   LayOut();
-  const SIZE size = WindowSizeForClient();
+  const SIZE size = WindowSizeForClient(dpi_);
   ::SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   FitClientArea();
   ::InvalidateRect(hwnd_, nullptr, TRUE);

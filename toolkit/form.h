@@ -114,7 +114,7 @@ class Form {
   void LoadDpiResources();
   void Centre();
   void FitClientArea();
-  [[nodiscard]] SIZE WindowSizeForClient() const;
+  [[nodiscard]] SIZE WindowSizeForClient(int dpi) const;
   [[nodiscard]] RECT PixelRect(const TwipsRect& twips) const;
   [[nodiscard]] RECT ControlRect(const Control& control) const;
   [[nodiscard]] Control* FindControl(HWND control) const;
@@ -124,6 +124,7 @@ class Form {
   LRESULT OnCtlColor(HDC dc, HWND control);
   void OnTimer(UINT_PTR id);
   bool OnSetCursor(HWND over, UINT hit_test);
+  bool OnGetDpiScaledSize(int dpi, SIZE& size) const;
   void OnDpiChanged(int dpi, const RECT& suggested);
   void OnEraseBackground(HDC dc);
   void OnDrawItem(const DRAWITEMSTRUCT& item);

@@ -1,50 +1,92 @@
 #include "tray/module1.h"
 
+#include <commctrl.h>
+
+#include <utility>
+
 #include "tray/tray_decode.h"
 
 namespace Module1 {
 
 NOTIFYICONDATAW nid{};
 
-BOOL Shell_NotifyIcon(DWORD message, NOTIFYICONDATAW* data) { return ::Shell_NotifyIconW(message, data); }
+ShellNotifyIconFunction shell_notify_icon = &::Shell_NotifyIconW;
+
+BOOL Shell_NotifyIcon(DWORD message, NOTIFYICONDATAW* data) { return shell_notify_icon(message, data); }
 
 }  // namespace Module1
 
 namespace tray {
+namespace {
 
-void TrayIcon::Add(HWND owner, HICON icon) {
+// The notification area sits on the taskbar's monitor, whatever monitor the window is
+// on, so the picture is made for the shell's small-icon size rather than the window's.
+// LoadIconMetric scales a larger image down where the file has no exact size.
+toolkit::UniqueIcon LoadTrayPicture(int resource) {
+  HICON icon = nullptr;
+  if (FAILED(::LoadIconMetric(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resource), LIM_SMALL, &icon))) return {};
+  return toolkit::UniqueIcon(icon);
+}
+
+}  // namespace
+
+bool TrayIcon::Add(HWND owner, int icon_resource) {
+  toolkit::UniqueIcon old;  // freed on return, once the shell was told of its successor
+  if (!icon_ || icon_resource != icon_resource_) old = std::exchange(icon_, LoadTrayPicture(icon_resource));
+  owner_ = owner;
+  icon_resource_ = icon_resource;
   Module1::nid = NOTIFYICONDATAW{};
   Module1::nid.cbSize = sizeof(NOTIFYICONDATAW);
   Module1::nid.hWnd = owner;
   Module1::nid.uID = kIconId;
   Module1::nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   Module1::nid.uCallbackMessage = WM_MOUSEMOVE;
-  Module1::nid.hIcon = icon;
+  Module1::nid.hIcon = icon_.get();
   Module1::nid.szTip[0] = L'\0';
-  // The result does not matter: a second add of the same icon is refused by the shell.
-  (void)Module1::Shell_NotifyIcon(NIM_ADD, &Module1::nid);
-  added_ = true;
+  return Place();
 }
 
-void TrayIcon::ChangeIcon(HICON icon) {
-  if (!added_) return;
-  Module1::nid.hIcon = icon;
-  (void)Module1::Shell_NotifyIcon(NIM_MODIFY, &Module1::nid);
+bool TrayIcon::AddAgain() { return owner_ && Place(); }
+
+bool TrayIcon::Restore() {
+  if (!owner_) return false;
+  shown_ = false;  // a new taskbar starts without our icon
+  // The shell keeps its own copy of a picture it took; ours is freed on return, after
+  // the shell was told of the new one.
+  toolkit::UniqueIcon old = std::exchange(icon_, LoadTrayPicture(icon_resource_));
+  if (!icon_) icon_ = std::move(old);
+  Module1::nid.hIcon = icon_.get();
+  return Place();
 }
 
-void TrayIcon::Restore() {
-  if (added_) (void)Module1::Shell_NotifyIcon(NIM_ADD, &Module1::nid);
+bool TrayIcon::Place() {
+  // A busy shell times out after a few seconds, sometimes on an add it still carries
+  // out later, and it refuses to add an icon it already has. So a refused add is
+  // checked with a change, and an icon we believe is in is checked with a change first.
+  const DWORD first = shown_ ? NIM_MODIFY : NIM_ADD;
+  const DWORD second = shown_ ? NIM_ADD : NIM_MODIFY;
+  shown_ = Module1::Shell_NotifyIcon(first, &Module1::nid) || Module1::Shell_NotifyIcon(second, &Module1::nid);
+  return shown_;
 }
 
 void TrayIcon::Delete() {
-  if (!added_) return;
+  if (!owner_) return;
+  // Even after refusals: an add that timed out may still have been carried out.
   (void)Module1::Shell_NotifyIcon(NIM_DELETE, &Module1::nid);
-  added_ = false;
+  shown_ = false;
+  owner_ = nullptr;
+  Module1::nid.hIcon = nullptr;
+  icon_.reset();
 }
 
 UINT TaskbarCreatedMessage() {
   static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
   return message;
+}
+
+void AllowTaskbarCreated(HWND window) {
+  // Fails only in a low-integrity process, which receives the message anyway.
+  (void)::ChangeWindowMessageFilterEx(window, TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
 }
 
 }  // namespace tray

@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include "toolkit/handles.h"
+
 namespace Module1 {
 
 // The tray record, filled afresh by every handler that adds the icon.
@@ -14,6 +16,11 @@ extern NOTIFYICONDATAW nid;
 
 // The one platform function the program calls directly.
 BOOL Shell_NotifyIcon(DWORD message, NOTIFYICONDATAW* data);
+
+// Where Shell_NotifyIcon goes: the shell's own function, unless a test stands in for a
+// busy shell that refuses.
+using ShellNotifyIconFunction = BOOL(WINAPI*)(DWORD, PNOTIFYICONDATAW);
+extern ShellNotifyIconFunction shell_notify_icon;
 
 }  // namespace Module1
 
@@ -26,21 +33,33 @@ class TrayIcon {
   TrayIcon(const TrayIcon&) = delete;
   TrayIcon& operator=(const TrayIcon&) = delete;
 
-  // Fills the record (the window, id 1, the mouse-move callback, the icon, no tip)
-  // and adds the icon; adding again while it is shown changes nothing.
-  void Add(HWND owner, HICON icon);
-  // Shows another picture (the small icon made for a new DPI) in the same icon.
-  void ChangeIcon(HICON icon);
-  // Adds the icon again after the shell's taskbar has restarted.
-  void Restore();
+  // Fills the record (the window, id 1, the mouse-move callback, the icon resource's
+  // picture at the shell's small-icon size, no tip) and puts the icon in the
+  // notification area, or finds it there already. False while the shell refuses.
+  [[nodiscard]] bool Add(HWND owner, int icon_resource);
+  // One more try with the record as it is, after the shell refused.
+  [[nodiscard]] bool AddAgain();
+  // After the taskbar was (re)created: it starts without our icon, and perhaps at
+  // another DPI, so the picture is loaded again at its size before the add.
+  [[nodiscard]] bool Restore();
   void Delete();
-  [[nodiscard]] bool Added() const noexcept { return added_; }
+  // Whether the shell took the icon at the last try.
+  [[nodiscard]] bool Shown() const noexcept { return shown_; }
 
  private:
-  bool added_ = false;
+  bool Place();
+
+  HWND owner_ = nullptr;  // set from the first add until the delete
+  int icon_resource_ = 0;
+  bool shown_ = false;
+  toolkit::UniqueIcon icon_;  // the record's picture, freed only after the shell was told
 };
 
 // The message the shell broadcasts when its taskbar has been (re)created.
 [[nodiscard]] UINT TaskbarCreatedMessage();
+
+// Lets the shell's TaskbarCreated through to the window when the program runs as
+// administrator: the message comes from a process of lower integrity.
+void AllowTaskbarCreated(HWND window);
 
 }  // namespace tray

@@ -161,14 +161,33 @@ TEST_F(MainForm, LayoutAt96Dpi) {
 
 // Moving to a monitor of another scale lays everything out again from the twips, with
 // fonts made for the new DPI, so the window stays crisp rather than being stretched.
+// As Windows does, the window is first asked its exact size at the new DPI, and the
+// rectangle it suggests is built from the answer.
 TEST_F(MainForm, LayoutAndFontsFollowTheMonitorDpi) {
   const int original = form_.Dpi();
   for (int dpi : {120, 144, 192, original}) {
     SCOPED_TRACE(dpi);
     RECT window{};
     ::GetWindowRect(form_.hwnd(), &window);
-    ::SendMessageW(form_.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
+    SIZE scaled{window.right - window.left, window.bottom - window.top};
+    ASSERT_TRUE(
+        ::SendMessageW(form_.hwnd(), WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi), reinterpret_cast<LPARAM>(&scaled)))
+        << "the window leaves Windows to scale it linearly, frame and all";
+    RECT exact{0, 0, ::MulDiv(6660, dpi, 1440), ::MulDiv(3030, dpi, 1440)};
+    ::AdjustWindowRectExForDpi(&exact, StyleOf(form_.hwnd()), FALSE,
+                               static_cast<DWORD>(::GetWindowLongPtrW(form_.hwnd(), GWL_EXSTYLE)),
+                               static_cast<UINT>(dpi));
+    EXPECT_EQ(scaled.cx, exact.right - exact.left);
+    EXPECT_EQ(scaled.cy, exact.bottom - exact.top);
+    RECT suggested{window.left, window.top, window.left + scaled.cx, window.top + scaled.cy};
+    ::SendMessageW(form_.hwnd(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
     ASSERT_EQ(form_.Dpi(), dpi);
+    if (dpi == original) {
+      // Where the frame is drawn as predicted, the window lands exactly on the suggestion.
+      RECT landed{};
+      ::GetWindowRect(form_.hwnd(), &landed);
+      EXPECT_TRUE(::EqualRect(&landed, &suggested));
+    }
     const SIZE client = test_support::ClientSize(form_.hwnd());
     EXPECT_EQ(client.cx, ::MulDiv(6660, dpi, 1440));
     EXPECT_EQ(client.cy, ::MulDiv(3030, dpi, 1440));

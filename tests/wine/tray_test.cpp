@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "about/about_form.h"
@@ -45,6 +46,46 @@ int WineTrayIcons() {
   return count;
 }
 
+// The width of an icon's picture.
+int IconWidth(HICON icon) {
+  ICONINFO info{};
+  if (!::GetIconInfo(icon, &info)) return 0;
+  BITMAP bits{};
+  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bits, &bits);
+  if (info.hbmColor) ::DeleteObject(info.hbmColor);
+  ::DeleteObject(info.hbmMask);
+  return bits.bmWidth;
+}
+
+// Stands in for a shell too busy to answer: it refuses the next `refusals` calls, then
+// passes calls on to the real one. A refused call can still be carried out, as an add
+// that timed out sometimes is.
+class BusyShell {
+ public:
+  explicit BusyShell(int refusals, bool carried_out_anyway = false) {
+    refusals_left_ = refusals;
+    carried_out_anyway_ = carried_out_anyway;
+    previous_ = std::exchange(Module1::shell_notify_icon, &Call);
+  }
+  ~BusyShell() { Module1::shell_notify_icon = previous_; }
+  BusyShell(const BusyShell&) = delete;
+  BusyShell& operator=(const BusyShell&) = delete;
+
+  [[nodiscard]] int RefusalsLeft() const noexcept { return refusals_left_; }
+
+ private:
+  static BOOL WINAPI Call(DWORD message, PNOTIFYICONDATAW data) {
+    if (refusals_left_ <= 0) return ::Shell_NotifyIconW(message, data);
+    --refusals_left_;
+    if (carried_out_anyway_) (void)::Shell_NotifyIconW(message, data);
+    return FALSE;
+  }
+
+  static inline int refusals_left_ = 0;
+  static inline bool carried_out_anyway_ = false;
+  Module1::ShellNotifyIconFunction previous_ = nullptr;
+};
+
 void SendIconMessage(const main_window::main& form, UINT mouse_message) {
   ::SendMessageW(form.hwnd(), WM_MOUSEMOVE, 1, static_cast<LPARAM>(mouse_message));
 }
@@ -75,18 +116,11 @@ TEST_F(TrayTest, LoadAddsOneIconWithTheRecordFilledForTheMainWindow) {
   EXPECT_EQ(Module1::nid.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
   EXPECT_EQ(Module1::nid.uFlags, 7u);
   EXPECT_EQ(Module1::nid.uCallbackMessage, static_cast<UINT>(WM_MOUSEMOVE));
-  EXPECT_EQ(Module1::nid.hIcon, form.SmallIcon());
   EXPECT_NE(Module1::nid.hIcon, nullptr);
   EXPECT_EQ(Module1::nid.szTip[0], L'\0');
   EXPECT_TRUE(IconPresent(form.hwnd()));
-  // The icon is the small image at the window's DPI.
-  ICONINFO info{};
-  ASSERT_TRUE(::GetIconInfo(form.SmallIcon(), &info));
-  BITMAP bits{};
-  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bits, &bits);
-  EXPECT_EQ(bits.bmWidth, ::GetSystemMetricsForDpi(SM_CXSMICON, static_cast<UINT>(form.Dpi())));
-  if (info.hbmColor) ::DeleteObject(info.hbmColor);
-  ::DeleteObject(info.hbmMask);
+  // The picture is made for the shell's small-icon size, not for the window's DPI.
+  EXPECT_EQ(IconWidth(Module1::nid.hIcon), ::GetSystemMetrics(SM_CXSMICON));
 }
 
 TEST_F(TrayTest, MinimiseHidesAndLeavesExactlyOneIconHoweverOftenPressed) {
@@ -155,21 +189,64 @@ TEST_F(TrayTest, TheCountdownRunsAndLaunchesWhileHiddenAndTheIconStillRestores) 
   EXPECT_TRUE(form.IsVisible());
 }
 
-TEST_F(TrayTest, ANewDpiGivesTheIconItsSmallImageForThatDpi) {
+TEST_F(TrayTest, TheIconKeepsTheShellsSizeAcrossWindowDpiChangesAndIsLoadedAgainWithTheTaskbar) {
+  // The notification area is on the taskbar's monitor, wherever the window goes.
+  const HICON before = Module1::nid.hIcon;
   ChangeDpi(form, 144);
-  EXPECT_EQ(Module1::nid.hIcon, form.SmallIcon());
+  EXPECT_EQ(Module1::nid.hIcon, before);
+  EXPECT_EQ(IconWidth(Module1::nid.hIcon), ::GetSystemMetrics(SM_CXSMICON));
   EXPECT_TRUE(IconPresent(form.hwnd()));
-  ICONINFO info{};
-  ASSERT_TRUE(::GetIconInfo(Module1::nid.hIcon, &info));
-  BITMAP bits{};
-  ::GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bits, &bits);
-  EXPECT_EQ(bits.bmWidth, ::GetSystemMetricsForDpi(SM_CXSMICON, 144));
-  if (info.hbmColor) ::DeleteObject(info.hbmColor);
-  ::DeleteObject(info.hbmMask);
-  // After a taskbar restart the icon is added with the live picture, not a freed one.
+  // A new taskbar may be at another scale: a fresh picture, added, and the old one freed.
   ::Shell_NotifyIconW(NIM_DELETE, &Module1::nid);
   ::SendMessageW(form.hwnd(), tray::TaskbarCreatedMessage(), 0, 0);
   EXPECT_TRUE(IconPresent(form.hwnd()));
+  EXPECT_NE(Module1::nid.hIcon, before);
+  EXPECT_EQ(IconWidth(Module1::nid.hIcon), ::GetSystemMetrics(SM_CXSMICON));
+  ICONINFO info{};
+  EXPECT_FALSE(::GetIconInfo(before, &info)) << "the old picture is never freed";
+}
+
+// A busy shell times out and refuses; the window is hidden only while its icon, the one
+// way back, is really there.
+TEST_F(TrayTest, MinimiseLeavesTheWindowOnScreenWhileTheShellRefusesTheIconAndRetriesAddIt) {
+  ::Shell_NotifyIconW(NIM_DELETE, &Module1::nid);  // the shell lost the icon
+  {
+    BusyShell shell(4);  // 最小化's check and add, then the first retry's add and check
+    ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(form.IsVisible());
+    EXPECT_FALSE(IconPresent(form.hwnd()));
+    EXPECT_TRUE(PumpUntil([&] { return IconPresent(form.hwnd()); }, 6000ms)) << "no retry added the icon";
+    EXPECT_EQ(shell.RefusalsLeft(), 0);
+  }
+  EXPECT_TRUE(form.IsVisible()) << "a later add hid the window: only 最小化 does";
+  ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
+  EXPECT_FALSE(form.IsVisible());
+  SendIconMessage(form, WM_LBUTTONDBLCLK);
+  EXPECT_TRUE(form.IsVisible());
+}
+
+TEST_F(TrayTest, AfterATaskbarRestartTheWindowIsNeverLeftHiddenWithoutItsIcon) {
+  ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
+  ASSERT_FALSE(form.IsVisible());
+  {
+    // The add timed out but the shell carried it out: the icon is there, the window
+    // stays hidden, and no retry knocks on the shell with adds it refuses as doubles.
+    ::Shell_NotifyIconW(NIM_DELETE, &Module1::nid);
+    BusyShell shell(1, true);
+    ::SendMessageW(form.hwnd(), tray::TaskbarCreatedMessage(), 0, 0);
+    EXPECT_TRUE(IconPresent(form.hwnd()));
+    EXPECT_FALSE(form.IsVisible());
+  }
+  {
+    // The new taskbar refuses the icon: the window comes back on screen, and the icon
+    // follows on a retry.
+    ::Shell_NotifyIconW(NIM_DELETE, &Module1::nid);
+    BusyShell shell(2);
+    ::SendMessageW(form.hwnd(), tray::TaskbarCreatedMessage(), 0, 0);
+    EXPECT_TRUE(form.IsVisible());
+    EXPECT_TRUE(PumpUntil([&] { return IconPresent(form.hwnd()); }, 4000ms)) << "no retry added the icon";
+  }
+  EXPECT_TRUE(form.IsVisible());
 }
 
 TEST_F(TrayTest, TheIconComesBackWhenTheTaskbarIsRecreated) {
