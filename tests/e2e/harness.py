@@ -121,9 +121,9 @@ def drive_folder(prefix: Path, letter: str) -> Path:
     return (prefix / "dosdevices" / f"{letter.lower()}:").resolve()
 
 
-def unix_path(prefix: Path, windows_path: str) -> Path:
+def unix_path(prefix: Path, path: str) -> Path:
     """A drive-letter path of the prefix (e.g. C:\\windows\\explorer.exe) in Unix terms."""
-    drive, rest = windows_path.split(":", 1)
+    drive, rest = path.split(":", 1)
     return drive_folder(prefix, drive).joinpath(*[p for p in rest.split("\\") if p])
 
 
@@ -215,6 +215,28 @@ def stubs_in_place(prefix: Path) -> None:
             raise HarnessError(f"refusing to start the program: {target} is not our stub")
 
 
+def prove_stubs_run(wine: str, env: dict, prefix: Path) -> None:
+    """Starts each stub by the path the program uses and reads its note: the file
+    standing there is not enough if Wine would run another in its place."""
+    folder = Path(tempfile.mkdtemp(prefix="morvane-e2e-stubs-"))
+    try:
+        log = folder / LAUNCH_LOG
+        env = dict(env)
+        env[LOG_VARIABLE] = windows_path(prefix, log)
+        for name in STUB_NAMES:
+            # Harmless even if Windows' own ran: cmd.exe runs a remark, explorer.exe at
+            # worst opens a window in the prefix.
+            subprocess.run([wine, STUB_FOLDERS[name] + "\\" + name, "/c", "rem", "morvane-stub-check"], env=env,
+                           check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        noted = parse_launches(log.read_text(encoding="utf-8")) if log.exists() else []
+        for name in STUB_NAMES:
+            if not any(l.exe == name and l.folder.lower() == STUB_FOLDERS[name].lower() for l in noted):
+                raise HarnessError(f"{STUB_FOLDERS[name]}\\{name} does not run our stub under Wine "
+                                   f"(WINEDLLOVERRIDES must hold cmd.exe=n,b)")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
 def is_x64_program(path: Path) -> bool:
     """A 64-bit program's system folder is system32 itself; a 32-bit one's is redirected."""
     with path.open("rb") as f:
@@ -263,29 +285,8 @@ class Session:
         subprocess.run([self.wineserver, "-p"], env=self.env(), check=False)
         self._stubs_placed = True
         place_stubs(self.prefix)
-        self._prove_stubs_run()
-
-    def _prove_stubs_run(self) -> None:
-        """Starts each stub by the path the program uses and reads its note:
-        the file standing there is not enough if Wine would run another."""
-        folder = Path(tempfile.mkdtemp(prefix="morvane-e2e-stubs-"))
-        try:
-            log = folder / LAUNCH_LOG
-            env = self.env()
-            env[LOG_VARIABLE] = windows_path(self.prefix, log)
-            for name in STUB_NAMES:
-                program = STUB_FOLDERS[name] + "\\" + name
-                # Harmless even if Windows' own ran: cmd.exe runs a remark, explorer.exe at
-                # worst opens a window in the prefix.
-                subprocess.run([self.wine, program, "/c", "rem", "morvane-stub-check"], env=env, check=False,
-                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
-            noted = parse_launches(log.read_text(encoding="utf-8")) if log.exists() else []
-            for name in STUB_NAMES:
-                if not any(l.exe == name and l.folder.lower() == STUB_FOLDERS[name].lower() for l in noted):
-                    raise HarnessError(f"{STUB_FOLDERS[name]}\\{name} does not run our stub under Wine")
-            self.stubs_proven = True
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
+        prove_stubs_run(self.wine, self.env(), self.prefix)
+        self.stubs_proven = True
 
     def _start_xvfb(self) -> None:
         xvfb = _find_binary("/usr/bin/Xvfb", "Xvfb")
@@ -694,3 +695,31 @@ class ProgramRun:
                     self.proc.wait(10)
         if os.environ.get("E2E_KEEP") != "1":
             shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def main(argv: List[str]) -> int:
+    """For scripts/run.sh: `place PREFIX` puts the stubs in place, shows that they
+    run and that the program is one whose system folder they stand in; `restore
+    PREFIX` puts Windows' own programs back. Wine's environment comes from the caller."""
+    if len(argv) != 2 or argv[0] not in ("place", "restore"):
+        print("usage: harness.py place|restore PREFIX", file=sys.stderr)
+        return 2
+    prefix = Path(argv[1])
+    try:
+        if argv[0] == "restore":
+            restore_originals(prefix)
+            return 0
+        place_stubs(prefix)
+        prove_stubs_run(os.environ.get("WINE_BIN") or _find_binary("/usr/lib/wine/wine64", "wine64", "wine"),
+                        dict(os.environ), prefix)
+        stubs_in_place(prefix)
+        if not is_x64_program(program_path()):
+            raise HarnessError(f"{program_path()} is not a 64-bit program: its system folder is elsewhere")
+    except HarnessError as exc:
+        print(f"error: {exc}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
