@@ -6,9 +6,9 @@ the target it is held against; it never fails on a figure.
 
 Run through bench/run.sh, which builds everything, sets up Wine and a display.
 Stdlib only; the program is run exactly as the end-to-end tests run it
-(tests/e2e/harness.py): from a scratch folder with our stub cmd.exe and
-explorer.exe beside it, so the shutdown at the end of a countdown only writes
-a line to launches.log.
+(tests/e2e/harness.py): with our stub cmd.exe and explorer.exe standing in
+the system and Windows folders of the prefix, so the shutdown at the end of a
+countdown only writes a line to launches.log.
 
 Environment:
   BENCH_RUNS      start-ups timed per kind (default 7, at least 5)
@@ -136,7 +136,7 @@ class Publisher:
 
 
 class BenchRun(ProgramRun):
-    """The harness's program run (scratch folder, stubs, safety checks), with
+    """The harness's program run (scratch folder, stub checks), with
     the given build of the program in it."""
 
     def __init__(self, sess, driver, exe: Path) -> None:
@@ -461,7 +461,7 @@ def main() -> int:
                   f"visible (it polls every 20 ms); first run of {RUNS + 1} discarded as warm-up")
         table.add("Start -> splash visible, raw", spread(splash),
                   "Popen of wine64 MorvaneShutdown.exe (build/bench, publisher 127.0.0.1) until uidriver `wait` "
-                  "sees 'loading...' visible; scratch folder with stubs per run; first run discarded")
+                  "sees 'loading...' visible; scratch folder per run; first run discarded")
         net_splash = statistics.median(splash) - wine_cost
         table.add("Start -> splash visible, net of Wine", ms(net_splash), "median raw minus median of Wine's own start",
                   "<= 150 ms", net_splash <= 0.150)

@@ -2,8 +2,8 @@
 # Builds the program (as shipped, and once more for a publisher site on this
 # machine), the two bench helpers, then prints the benchmark table of
 # bench/bench.py. Figures only: nothing here passes or fails on a time.
-# Like the end-to-end tests, the program only ever runs from a scratch folder
-# with the stub cmd.exe and explorer.exe beside it.
+# Like the end-to-end tests, the program only ever runs with the stub cmd.exe
+# and explorer.exe standing where it launches them, in the bench's own prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

@@ -26,6 +26,9 @@ constexpr wchar_t kErrorTitle[] = L"\u9519\u8BEF";  // 错误
 
 constexpr int kTrayRetryMs = 2000;
 constexpr int kTrayRetries = 5;
+// When the shutdown or restart command cannot be started.
+constexpr wchar_t kCannotShutDown[] = L"\u65E0\u6CD5\u542F\u52A8\u5173\u673A\u547D\u4EE4\u3002";  // 无法启动关机命令。
+constexpr wchar_t kCannotRestart[] = L"\u65E0\u6CD5\u542F\u52A8\u91CD\u542F\u547D\u4EE4\u3002";  // 无法启动重启命令。
 
 }  // namespace
 
@@ -168,14 +171,15 @@ void main::Text1_Change() {
     if (!IsLoaded()) return;
     Text1.SetText(seconds::kResetText);
   }
-  // The zero test: any change that leaves 0 while a mode is selected launches.
+  // The zero test: any change that leaves 0 while a mode is selected launches. A command
+  // that cannot be started is told, or the countdown would end as if all went well.
   if (seconds::IsZero(Text1.Text()) && Option1.Value()) {
-    (void)services_.launcher.Launch(PowerCommandLine(PowerMode::Shutdown), kLaunchShowStyle);
     Timer1.SetEnabled(false);
+    if (!services_.launcher.Launch(PowerCommandLine(PowerMode::Shutdown), kLaunchShowStyle)) ShowError(kCannotShutDown);
   }
   if (seconds::IsZero(Text1.Text()) && Option2.Value()) {
-    (void)services_.launcher.Launch(PowerCommandLine(PowerMode::Restart), kLaunchShowStyle);
     Timer1.SetEnabled(false);
+    if (!services_.launcher.Launch(PowerCommandLine(PowerMode::Restart), kLaunchShowStyle)) ShowError(kCannotRestart);
   }
 }
 

@@ -1,8 +1,11 @@
-// Starting a command line as a new process, without waiting for it.
+// Starting Windows' own programs (cmd.exe, explorer.exe) with a command line, without
+// waiting for them.
 #pragma once
 
 #include <string>
 #include <string_view>
+
+#include "toolkit/program_search.h"
 
 namespace toolkit {
 
@@ -10,18 +13,28 @@ namespace toolkit {
 class Launcher {
  public:
   virtual ~Launcher() = default;
-  // Returns false when the program could not be started; callers may ignore that.
+  // Returns false when the program could not be started.
   virtual bool Launch(std::wstring_view command_line, int show_style) = 0;
 };
 
-// Finds the program through the safe search order and starts it, closing the
-// process and thread handles at once.
+// Starts the program a command line names from the folder where Windows keeps it (see
+// program_search.h), in the system folder, and closes the process and thread handles
+// at once. Any other program is refused.
 class ProcessLauncher final : public Launcher {
  public:
-  bool Launch(std::wstring_view command_line, int show_style) override;
-};
+  // Windows' own folders.
+  ProcessLauncher();
+  // Other folders standing in for Windows' own, so tests start stand-ins, never Windows'
+  // programs.
+  explicit ProcessLauncher(WindowsFolders folders);
 
-// The full path of the program a command line names, or empty when none is found.
-[[nodiscard]] std::wstring FindProgram(std::wstring_view command_line);
+  bool Launch(std::wstring_view command_line, int show_style) override;
+
+  // The full path Launch would start for this command line, or empty.
+  [[nodiscard]] std::wstring ProgramPath(std::wstring_view command_line) const;
+
+ private:
+  WindowsFolders folders_;
+};
 
 }  // namespace toolkit

@@ -1,12 +1,12 @@
-// Where a launched program is looked for. The order is the system's usual one (the
-// program's own folder, the system folders, then PATH) with one deliberate omission:
-// the current directory, and PATH entries relative to it, are never searched, so a
-// cmd.exe or explorer.exe planted in a download folder is not picked up.
+// Which program a launch starts, and from where. Only Windows' own programs are ever
+// started, and only from the folders where Windows keeps them: cmd.exe from the system
+// folder, explorer.exe from the Windows folder. Nothing else is searched: not the
+// program's own folder, not the current directory, not PATH, so a cmd.exe or
+// explorer.exe planted beside the program (in a download folder, say) is never run.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace toolkit {
 
@@ -15,16 +15,16 @@ namespace toolkit {
 
 [[nodiscard]] bool IsAbsolutePath(std::wstring_view path) noexcept;
 
-struct SearchFolders {
-  std::wstring program_folder;
-  std::wstring system_folder;   // ...\System32
-  std::wstring windows_folder;  // ...\Windows
-  std::wstring path_variable;   // the PATH environment variable, ';'-separated
+[[nodiscard]] std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
+
+struct WindowsFolders {
+  std::wstring system;   // ...\System32
+  std::wstring windows;  // ...\Windows
 };
 
-// The folders to look in, in order, each once; relative entries are dropped.
-[[nodiscard]] std::vector<std::wstring> SearchOrder(const SearchFolders& folders);
-
-[[nodiscard]] std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
+// The full path of the program a command line starts: cmd.exe in the system folder,
+// explorer.exe in the Windows folder. Empty for any other program, for a name that
+// carries a folder of its own, and when the folder is not an absolute path.
+[[nodiscard]] std::wstring WindowsProgramPath(std::wstring_view command_line, const WindowsFolders& folders);
 
 }  // namespace toolkit

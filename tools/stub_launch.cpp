@@ -1,13 +1,16 @@
-// Stand-in for cmd.exe and explorer.exe in the end-to-end tests.
+// Stand-in for cmd.exe and explorer.exe in the tests.
 //
-// The tests copy this program, as cmd.exe and as explorer.exe, into the
-// folder of MorvaneShutdown.exe. CreateProcess looks in the program's own
-// folder first, so every shutdown/restart/browser launch lands here instead
-// of the real thing. All we do is note the launch in launches.log beside
-// this exe and exit. The command line is never acted upon.
+// The program starts cmd.exe from the system folder and explorer.exe from the
+// Windows folder, so the end-to-end tests put copies of this program there, in
+// their own Wine prefix (and restore Windows' own afterwards). Every shutdown,
+// restart or browser launch then lands here. All we do is note the launch and
+// exit; the command line is never acted upon. Copies planted anywhere else
+// note their launches too, which is how the tests show they never run.
 //
-// One line per launch, UTF-8, tab separated:
-//   <unix ms>\t<exe name, lower case>\t<wShowWindow or -1>\t<dwFlags hex>\t<command line>
+// The note goes to the file named by MORVANE_LAUNCH_LOG, or else to
+// launches.log beside this exe. One line per launch, UTF-8, tab separated:
+//   <unix ms>\t<exe name, lower case>\t<wShowWindow or -1>\t<dwFlags hex>\t
+//   <folder of this exe>\t<current folder>\t<command line>
 
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A00
@@ -72,17 +75,29 @@ void record_launch() {
   wchar_t mid[64];
   swprintf(mid, sizeof(mid) / sizeof(mid[0]), L"\t%d\t0x%lx\t", show, static_cast<unsigned long>(si.dwFlags));
 
+  // The folder it was started in: cmd.exe looks there for "shutdown" before PATH.
+  std::wstring current(MAX_PATH * 4, L'\0');
+  const DWORD current_length = GetCurrentDirectoryW(static_cast<DWORD>(current.size()), current.data());
+  current.resize(current_length < current.size() ? current_length : 0);
+
   const wchar_t* cmdline = GetCommandLineW();
   std::wstring line = head;
   line += name;
   line += mid;
+  line += dir.empty() ? dir : dir.substr(0, dir.size() - 1);
+  line += L'\t';
+  line += current;
+  line += L'\t';
   line += cmdline ? cmdline : L"";
   line += L'\n';
   const std::string bytes = to_utf8(line);
 
+  std::wstring log = dir + L"launches.log";
+  wchar_t chosen[MAX_PATH * 4];
+  const DWORD chosen_length = GetEnvironmentVariableW(L"MORVANE_LAUNCH_LOG", chosen, MAX_PATH * 4);
+  if (chosen_length > 0 && chosen_length < MAX_PATH * 4) log = chosen;
   // FILE_APPEND_DATA without FILE_WRITE_DATA: every WriteFile goes to the
   // current end of file in one piece, so launches that overlap don't mix.
-  const std::wstring log = dir + L"launches.log";
   HANDLE h = CreateFileW(log.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;

@@ -1,9 +1,17 @@
 """Runs MorvaneShutdown.exe under Wine and drives it through tools/uidriver.exe.
 
-Safety first: the program is only ever started from a scratch folder that
-holds our stub cmd.exe and explorer.exe right beside it. CreateProcess looks in
-the program's own folder first, so every shutdown, restart or browser launch
-reaches a stub, which only writes a line to launches.log there.
+Safety first: the program starts cmd.exe from the system folder and
+explorer.exe from the Windows folder, and nothing else. For as long as a
+session lasts, our stubs stand there in the session's own Wine prefix
+(C:\windows\system32\cmd.exe and C:\windows\explorer.exe); Windows' own
+are kept aside and put back when the session closes, at exit, or at the start
+of the next session when a run died before it could. The program is never
+started unless our stub stands at the exact path it will launch, so every
+shutdown, restart or browser launch reaches a stub, which only writes a line
+to launches.log in the run's scratch folder.
+
+Wine's desktop and tray run C:\windows\system32\explorer.exe, a file of
+its own, which is left alone.
 
 Environment:
   BUILD_DIR     build folder holding MorvaneShutdown.exe and tools/ (default
@@ -22,6 +30,7 @@ import queue
 import shutil
 import signal
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -33,6 +42,23 @@ REPO_ROOT = Path(__file__).resolve().parents[2]
 PROGRAM_NAME = "MorvaneShutdown.exe"
 STUB_NAMES = ("cmd.exe", "explorer.exe")
 LAUNCH_LOG = "launches.log"
+# Where the program starts each stub, as Wine names the folders.
+SYSTEM_FOLDER = r"C:\windows\system32"
+WINDOWS_FOLDER = r"C:\windows"
+STUB_FOLDERS = {"cmd.exe": SYSTEM_FOLDER, "explorer.exe": WINDOWS_FOLDER}
+# Tells the stubs where to note launches; every build of the stub holds the name.
+LOG_VARIABLE = "MORVANE_LAUNCH_LOG"
+STUB_MARK = LOG_VARIABLE.encode("utf-16-le")
+# Wine prefers its built-in programs to the files in the system folder; with
+# cmd.exe native first, our stub there is what runs (Wine's own cmd.exe file only
+# marks the built-in one, which still serves once it is back).
+DLL_OVERRIDES = "mscoree,mshtml=;cmd.exe=n,b"
+# Windows' own programs while our stubs stand in their place (inside the prefix,
+# outside drive_c, so nothing in Wine sees them).
+ORIGINALS = "morvane-originals"
+# Where Wine keeps its own copies of the programs, used when the kept copy is lost.
+WINE_PROGRAM_FOLDERS = ("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows",
+                        "/usr/lib64/wine/x86_64-windows", "/opt/wine-stable/lib64/wine/x86_64-windows")
 
 # Window captions.
 MAIN = "Morvane关机"
@@ -87,6 +113,140 @@ def wait_until(predicate: Callable[[], T], timeout: float, interval: float = 0.0
         time.sleep(interval)
 
 
+# ----------------------------------------------------------- stubs in Wine
+
+
+def drive_folder(prefix: Path, letter: str) -> Path:
+    """The Unix folder a drive letter of the prefix stands for."""
+    return (prefix / "dosdevices" / f"{letter.lower()}:").resolve()
+
+
+def unix_path(prefix: Path, path: str) -> Path:
+    """A drive-letter path of the prefix (e.g. C:\\windows\\explorer.exe) in Unix terms."""
+    drive, rest = path.split(":", 1)
+    return drive_folder(prefix, drive).joinpath(*[p for p in rest.split("\\") if p])
+
+
+def windows_path(prefix: Path, path: Path) -> str:
+    """A Unix path as Wine's Z: drive names it."""
+    if drive_folder(prefix, "z") != Path("/"):
+        raise HarnessError(f"{prefix}: drive Z: is not the Unix root")
+    return "Z:" + str(path.resolve()).replace("/", "\\")
+
+
+def stub_target(prefix: Path, name: str) -> Path:
+    """Where the program will start `name` (cmd.exe, explorer.exe) from."""
+    return unix_path(prefix, STUB_FOLDERS[name] + "\\" + name)
+
+
+def is_stub(path: Path) -> bool:
+    try:
+        return STUB_MARK in path.read_bytes()
+    except OSError:
+        return False
+
+
+def _put(source: Path, target: Path) -> None:
+    """Copies source to target in one step: a reader sees the old file or the new."""
+    part = target.with_name(target.name + ".morvane-part")
+    shutil.copy2(source, part)
+    os.replace(part, target)
+
+
+def _wine_own_copy(name: str) -> Optional[Path]:
+    for folder in WINE_PROGRAM_FOLDERS:
+        candidate = Path(folder) / name
+        if candidate.is_file() and not is_stub(candidate):
+            return candidate
+    return None
+
+
+def restore_originals(prefix: Path) -> None:
+    """Puts Windows' own programs back where our stubs stood; safe to repeat."""
+    kept = prefix / ORIGINALS
+    for name in STUB_NAMES:
+        original = kept / name
+        if original.is_file():
+            _put(original, stub_target(prefix, name))
+            original.unlink()
+    if kept.is_dir():
+        try:
+            kept.rmdir()
+        except OSError:
+            pass
+    for name in STUB_NAMES:
+        # A stub started by anyone but a run of ours notes its launch beside itself.
+        stray = stub_target(prefix, name).parent / LAUNCH_LOG
+        if stray.exists():
+            print(f"\nwarning: {stray} holds launches from outside the tests:\n{stray.read_text('utf-8', 'replace')}",
+                  file=sys.stderr)
+
+
+def place_stubs(prefix: Path) -> None:
+    """Keeps Windows' cmd.exe and explorer.exe aside and puts our stubs there."""
+    # A run that died before restoring left its stubs and the kept originals.
+    restore_originals(prefix)
+    kept = prefix / ORIGINALS
+    kept.mkdir(exist_ok=True)
+    for name in STUB_NAMES:
+        built = tools_dir() / name
+        if not built.is_file() or not is_stub(built):
+            raise HarnessError(f"{built} is missing or not our stub: build the tools first")
+        target = stub_target(prefix, name)
+        if is_stub(target):
+            # Left by a run whose kept copy is gone: Wine's own copy is the original.
+            own = _wine_own_copy(name)
+            if own is None:
+                raise HarnessError(f"{target} is a stub left by an earlier run and Windows' own {name} is lost: "
+                                   f"remove the prefix {prefix} to make it again")
+            _put(own, target)
+        if not target.is_file():
+            raise HarnessError(f"the prefix has no {target} to stand in for")
+        _put(target, kept / name)
+        _put(built, target)
+
+
+def stubs_in_place(prefix: Path) -> None:
+    """Raises unless our stubs stand at the exact paths the program launches."""
+    for name in STUB_NAMES:
+        target = stub_target(prefix, name)
+        built = tools_dir() / name
+        if not (target.is_file() and built.is_file() and target.read_bytes() == built.read_bytes()):
+            raise HarnessError(f"refusing to start the program: {target} is not our stub")
+
+
+def prove_stubs_run(wine: str, env: dict, prefix: Path) -> None:
+    """Starts each stub by the path the program uses and reads its note: the file
+    standing there is not enough if Wine would run another in its place."""
+    folder = Path(tempfile.mkdtemp(prefix="morvane-e2e-stubs-"))
+    try:
+        log = folder / LAUNCH_LOG
+        env = dict(env)
+        env[LOG_VARIABLE] = windows_path(prefix, log)
+        for name in STUB_NAMES:
+            # Harmless even if Windows' own ran: cmd.exe runs a remark, explorer.exe at
+            # worst opens a window in the prefix.
+            subprocess.run([wine, STUB_FOLDERS[name] + "\\" + name, "/c", "rem", "morvane-stub-check"], env=env,
+                           check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        noted = parse_launches(log.read_text(encoding="utf-8")) if log.exists() else []
+        for name in STUB_NAMES:
+            if not any(l.exe == name and l.folder.lower() == STUB_FOLDERS[name].lower() for l in noted):
+                raise HarnessError(f"{STUB_FOLDERS[name]}\\{name} does not run our stub under Wine "
+                                   f"(WINEDLLOVERRIDES must hold cmd.exe=n,b)")
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def is_x64_program(path: Path) -> bool:
+    """A 64-bit program's system folder is system32 itself; a 32-bit one's is redirected."""
+    with path.open("rb") as f:
+        head = f.read(4096)
+    if head[:2] != b"MZ" or len(head) < 0x40:
+        return False
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    return head[pe:pe + 4] == b"PE\0\0" and int.from_bytes(head[pe + 4:pe + 6], "little") == 0x8664
+
+
 # --------------------------------------------------------------------- session
 
 
@@ -101,6 +261,8 @@ class Session:
         self.display = os.environ.get("DISPLAY", "")
         self._xvfb: Optional[subprocess.Popen] = None
         self._closed = False
+        self._stubs_placed = False
+        self.stubs_proven = False
 
     # -- environment
 
@@ -109,7 +271,7 @@ class Session:
         env.update(
             WINEPREFIX=str(self.prefix),
             WINEDEBUG="-all",
-            WINEDLLOVERRIDES="mscoree,mshtml=",
+            WINEDLLOVERRIDES=DLL_OVERRIDES,
             WINEARCH="win64",
             DISPLAY=self.display,
         )
@@ -121,6 +283,10 @@ class Session:
         self._ensure_prefix()
         # Keep one wineserver for the whole run instead of one per program.
         subprocess.run([self.wineserver, "-p"], env=self.env(), check=False)
+        self._stubs_placed = True
+        place_stubs(self.prefix)
+        prove_stubs_run(self.wine, self.env(), self.prefix)
+        self.stubs_proven = True
 
     def _start_xvfb(self) -> None:
         xvfb = _find_binary("/usr/bin/Xvfb", "Xvfb")
@@ -165,7 +331,11 @@ class Session:
         if self._closed:
             return
         self._closed = True
-        self.kill_wine()
+        try:
+            self.kill_wine()
+        finally:
+            if self._stubs_placed:
+                restore_originals(self.prefix)
         if self._xvfb is not None:
             self._xvfb.send_signal(signal.SIGTERM)
             try:
@@ -181,6 +351,9 @@ _session: Optional[Session] = None
 def session() -> Session:
     global _session
     if _session is None:
+        # A plain SIGTERM would end Python without running atexit, leaving the stubs.
+        if signal.getsignal(signal.SIGTERM) is signal.SIG_DFL:
+            signal.signal(signal.SIGTERM, lambda signum, _frame: sys.exit(128 + signum))
         s = Session()
         atexit.register(s.close)
         s.start()
@@ -413,6 +586,8 @@ class Launch:
     exe: str  # lower case file name of the stub, e.g. cmd.exe
     show: int  # STARTUPINFO.wShowWindow, -1 without STARTF_USESHOWWINDOW
     flags: int  # STARTUPINFO.dwFlags
+    folder: str  # the folder the stub was started from, e.g. C:\windows\system32
+    cwd: str  # the folder it was started in (its current directory)
     cmdline: str  # GetCommandLineW() verbatim
 
 
@@ -421,13 +596,14 @@ def parse_launches(text: str) -> List[Launch]:
     for line in text.splitlines():
         if not line:
             continue
-        ms, exe, show, flags, cmdline = line.split("\t", 4)
-        launches.append(Launch(int(ms), exe, int(show), int(flags, 16), cmdline))
+        ms, exe, show, flags, folder, cwd, cmdline = line.split("\t", 6)
+        launches.append(Launch(int(ms), exe, int(show), int(flags, 16), folder, cwd, cmdline))
     return launches
 
 
 class ProgramRun:
-    """One copy of the program in its own scratch folder, with the stubs."""
+    """One copy of the program in its own scratch folder; its launches reach the
+    session's stubs and are noted in launches.log in that folder."""
 
     def __init__(self, sess: Session, driver: UiDriver) -> None:
         self.session = sess
@@ -439,30 +615,34 @@ class ProgramRun:
         if not source.is_file():
             raise HarnessError(f"{source} is missing: build the program first")
         shutil.copy2(source, self.folder / PROGRAM_NAME)
-        for stub in STUB_NAMES:
-            built = tools_dir() / stub
-            if not built.is_file():
-                raise HarnessError(f"{built} is missing: build the tools first")
-            shutil.copy2(built, self.folder / stub)
 
     @property
     def exe(self) -> Path:
         return self.folder / PROGRAM_NAME
 
-    def start(self) -> float:
-        """Starts the program; returns time.monotonic() at the start."""
-        # Never without the stubs beside it: they are what stands between a
-        # test and a real shutdown.
-        for stub in STUB_NAMES:
-            here = self.folder / stub
-            assert here.is_file(), f"refusing to start: no stub {here}"
-            assert here.read_bytes() == (tools_dir() / stub).read_bytes(), f"refusing to start: {here} is not our stub"
+    @property
+    def log(self) -> Path:
+        return self.folder / LAUNCH_LOG
+
+    def start(self, cwd: Optional[Path] = None) -> float:
+        """Starts the program in `cwd` (its own folder by default); returns
+        time.monotonic() at the start."""
+        # Never without our stubs where the program looks: they are what stands
+        # between a test and a real shutdown.
+        prefix = self.session.prefix
+        if not self.session.stubs_proven:
+            raise HarnessError("refusing to start the program: the stubs were not shown to run")
+        stubs_in_place(prefix)
+        if not is_x64_program(self.exe):
+            raise HarnessError(f"refusing to start {self.exe}: not a 64-bit program, its system folder is elsewhere")
         assert self.exe.parent == self.folder and self.folder != build_dir()
+        env = self.session.env()
+        env[LOG_VARIABLE] = windows_path(prefix, self.log)
         started = time.monotonic()
         self.proc = subprocess.Popen(
             [self.session.wine, str(self.exe)],
-            cwd=str(self.folder),
-            env=self.session.env(),
+            cwd=str(cwd or self.folder),
+            env=env,
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
         )
@@ -478,10 +658,9 @@ class ProgramRun:
         return self.win_pid
 
     def launches(self, exe: Optional[str] = None) -> List[Launch]:
-        log = self.folder / LAUNCH_LOG
-        if not log.exists():
+        if not self.log.exists():
             return []
-        found = parse_launches(log.read_text(encoding="utf-8"))
+        found = parse_launches(self.log.read_text(encoding="utf-8"))
         return [l for l in found if exe is None or l.exe == exe]
 
     def wait_launches(self, count: int, timeout: float, exe: Optional[str] = None) -> List[Launch]:
@@ -516,3 +695,31 @@ class ProgramRun:
                     self.proc.wait(10)
         if os.environ.get("E2E_KEEP") != "1":
             shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def main(argv: List[str]) -> int:
+    """For scripts/run.sh: `place PREFIX` puts the stubs in place, shows that they
+    run and that the program is one whose system folder they stand in; `restore
+    PREFIX` puts Windows' own programs back. Wine's environment comes from the caller."""
+    if len(argv) != 2 or argv[0] not in ("place", "restore"):
+        print("usage: harness.py place|restore PREFIX", file=sys.stderr)
+        return 2
+    prefix = Path(argv[1])
+    try:
+        if argv[0] == "restore":
+            restore_originals(prefix)
+            return 0
+        place_stubs(prefix)
+        prove_stubs_run(os.environ.get("WINE_BIN") or _find_binary("/usr/lib/wine/wine64", "wine64", "wine"),
+                        dict(os.environ), prefix)
+        stubs_in_place(prefix)
+        if not is_x64_program(program_path()):
+            raise HarnessError(f"{program_path()} is not a 64-bit program: its system folder is elsewhere")
+    except HarnessError as exc:
+        print(f"error: {exc}", file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

@@ -1,23 +1,29 @@
 """End-to-end tests: the real MorvaneShutdown.exe under Wine, driven from outside.
 
-Shutdown, restart and the browser are never really launched: the program runs
-from a scratch folder where our stub cmd.exe / explorer.exe catch the launch
-and log it (see harness.py).
+Shutdown, restart and the browser are never really launched: our stub
+cmd.exe / explorer.exe stand where the program looks for Windows' own, in the
+tests' Wine prefix, and only log each launch (see harness.py).
 """
 
 from __future__ import annotations
 
+import shutil
+import tempfile
 import time
 import unittest
+from pathlib import Path
 
 from harness import (
     ERROR_BOX,
     MAIN,
     SPLASH,
+    STUB_FOLDERS,
+    SYSTEM_FOLDER,
     ProgramRun,
     UiDriver,
     close_session,
     session,
+    tools_dir,
     wait_until,
 )
 
@@ -176,6 +182,9 @@ class ProgramCase(unittest.TestCase):
         self.assertEqual(launch.cmdline, cmdline)
         self.assertEqual(launch.show, SW_SHOWMINIMIZED, f"show flag of {cmdline!r}")
         self.assertTrue(launch.flags & STARTF_USESHOWWINDOW)
+        # Windows' own program (our stub in its place), started in the system folder.
+        self.assertEqual(launch.folder.lower(), STUB_FOLDERS[exe].lower(), f"{exe} started from elsewhere")
+        self.assertEqual(launch.cwd.lower(), SYSTEM_FOLDER.lower(), f"{exe} started in another folder")
 
     def sample_field(self, seconds: float, until=None):
         """Reads the field every ~50 ms for `seconds` (or until `until()`),
@@ -470,6 +479,59 @@ class CountdownTest(ProgramCase):
         self.assertEqual(seen[-2:], ["59", "58"])
         self.assertEqual(self.prog.launches(), [])
         self.assertEqual(d.msgcount(), 0)
+
+
+class PlantedProgramsTest(ProgramCase):
+    """A web page can drop a cmd.exe, an explorer.exe or a shutdown.bat into
+    the download folder the program is started from. None of them ever runs:
+    the launches come from Windows' folders, in the system folder, where cmd
+    finds Windows' own shutdown."""
+
+    FRESH_PROGRAM_PER_TEST = True
+    PLANTED = ("cmd.exe", "explorer.exe", "shutdown.bat")
+
+    def setUp(self):
+        pass  # the program starts inside the test, once the files are planted
+
+    def plant(self, folder: Path) -> None:
+        for name in ("cmd.exe", "explorer.exe"):
+            # Copies of the stub: were one started, it would note where it ran from.
+            shutil.copy2(tools_dir() / name, folder / name)
+        (folder / "shutdown.bat").write_text('@echo ran>"%~dp0planted-ran.txt"\r\n', encoding="ascii")
+
+    def test_programs_planted_beside_it_and_in_its_working_folder_never_run(self):
+        self.driver = UiDriver(session())
+        self.addCleanup(self.driver.close)
+        self.prog = ProgramRun(session(), self.driver)
+        self.addCleanup(self.prog.stop)
+        work = Path(tempfile.mkdtemp(prefix="morvane-e2e-work-"))
+        self.addCleanup(shutil.rmtree, work, True)
+        for folder in (self.prog.folder, work):
+            self.plant(folder)
+        self.prog.start(cwd=work)
+        self.when_started(self)
+
+        d = self.driver
+        d.settext(MAIN, TEXT1, "0")
+        self.assertTrue(wait_until(lambda: len(self.prog.launches()) >= 1, 5), "no shutdown launch")
+        d.click(MAIN, OPTION2)
+        self.assertTrue(wait_until(lambda: d.checked(MAIN, OPTION2) == 1, 2))
+        d.settext(MAIN, TEXT1, "00")
+        self.assertTrue(wait_until(lambda: len(self.prog.launches()) >= 2, 5), "no restart launch")
+        d.click(MAIN, COMMAND2)
+        self.prog.wait_launches(3, 5)
+        time.sleep(1)  # time for a launch too many
+        launches = self.prog.launches()
+        self.assertEqual(len(launches), 3, f"expected three launches, got {launches}")
+        for launch, exe, cmdline in zip(launches, ("cmd.exe", "cmd.exe", "explorer.exe"),
+                                        (SHUTDOWN_CMD, RESTART_CMD, SITE_CMD)):
+            with self.subTest(cmdline=cmdline):
+                self.assert_launch(launch, exe, cmdline)
+        self.assertEqual(d.msgcount(), 0, "an error box though every command started")
+        for folder in (self.prog.folder, work):
+            for name in self.PLANTED:
+                self.assertTrue((folder / name).is_file(), f"{folder / name} went away")
+            self.assertFalse((folder / "planted-ran.txt").exists(), f"{folder}'s shutdown.bat ran")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,7 @@
-// Where launched programs are looked for: never the current directory.
+// Which program a launch starts: Windows' own, from where Windows keeps it, and nothing else.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "toolkit/program_search.h"
 
@@ -10,9 +9,8 @@ namespace {
 
 using toolkit::IsAbsolutePath;
 using toolkit::ProgramOfCommandLine;
-using toolkit::SearchFolders;
-using toolkit::SearchOrder;
-using Folders = std::vector<std::wstring>;
+using toolkit::WindowsFolders;
+using toolkit::WindowsProgramPath;
 
 TEST(ProgramOfCommandLine, FirstTokenUnquoted) {
   struct Case {
@@ -44,36 +42,37 @@ TEST(IsAbsolutePath, DriveRootedAndUncOnly) {
     EXPECT_FALSE(IsAbsolutePath(path)) << path;
 }
 
-SearchFolders Standard(std::wstring path) {
-  return {L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows", std::move(path)};
+const WindowsFolders kFolders{L"C:\\Windows\\System32", L"C:\\Windows"};
+
+TEST(WindowsProgramPath, CmdFromTheSystemFolderExplorerFromTheWindowsFolder) {
+  struct Case {
+    const wchar_t* line;
+    const wchar_t* path;
+  };
+  const Case cases[] = {
+      {L"cmd.exe /c shutdown -s -t 3", L"C:\\Windows\\System32\\cmd.exe"},
+      {L"cmd.exe /c shutdown -r -t 3", L"C:\\Windows\\System32\\cmd.exe"},
+      {L"explorer.exe http://host:8080/", L"C:\\Windows\\explorer.exe"},
+      {L"  \"CMD.EXE\" /c x", L"C:\\Windows\\System32\\CMD.EXE"},
+      {L"Explorer.exe", L"C:\\Windows\\Explorer.exe"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WindowsProgramPath(c.line, kFolders), c.path) << c.line;
+  EXPECT_EQ(WindowsProgramPath(L"explorer.exe x", {L"C:\\Windows\\System32", L"D:\\"}), L"D:\\explorer.exe");
 }
 
-TEST(SearchOrder, ProgramFolderThenSystemThenWindowsThenPath) {
-  EXPECT_EQ(SearchOrder(Standard(L"C:\\Tools;E:\\Bin")),
-            (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows", L"C:\\Tools", L"E:\\Bin"}));
-  EXPECT_EQ(SearchOrder(Standard(L"")), (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows"}));
+TEST(WindowsProgramPath, AnythingElseIsRefused) {
+  for (const wchar_t* line :
+       {L"", L"   ", L"shutdown -s -t 3", L"shutdown.bat", L"cmd /c x", L"cmd.com /c x", L"cmd.exe.exe", L"cmd.exe.",
+        L"notepad.exe", L"explorer", L".\\cmd.exe /c x", L"bin\\cmd.exe", L"C:\\Downloads\\cmd.exe /c x",
+        L"\"C:\\Windows\\System32\\cmd.exe\" /c x", L"\\\\server\\share\\explorer.exe", L"cmd.exe\\..\\x.exe"})
+    EXPECT_EQ(WindowsProgramPath(line, kFolders), L"") << line;
 }
 
-TEST(SearchOrder, CurrentDirectoryAndRelativeEntriesAreNeverSearched) {
-  EXPECT_EQ(SearchOrder(Standard(L".;.\\;..;bin;tools\\x;C:relative;\\rooted;;C:\\Tools;;")),
-            (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows", L"C:\\Tools"}));
-  // A program folder that could not be read is left out rather than meaning ".".
-  EXPECT_EQ(SearchOrder({L"", L"C:\\Windows\\System32", L"C:\\Windows", L"."}),
-            (Folders{L"C:\\Windows\\System32", L"C:\\Windows"}));
-}
-
-TEST(SearchOrder, DuplicatesAreDroppedIgnoringCaseQuotesAndTrailingSlashes) {
-  EXPECT_EQ(SearchOrder(Standard(L"c:\\windows\\system32;C:\\WINDOWS\\;\"C:\\Windows\\System32\\\";"
-                                 L"d:\\apps\\morvane\\\\;C:\\Tools;c:\\tools\\")),
-            (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows", L"C:\\Tools"}));
-}
-
-TEST(SearchOrder, QuotedEntriesAndTrailingSlashesAreCleanedUp) {
-  EXPECT_EQ(SearchOrder(Standard(L"\"C:\\Program Files\\Tool\";E:\\Bin\\;F:\\Deep\\Dir//;\"G:\\Quoted\\\"")),
-            (Folders{L"D:\\Apps\\Morvane", L"C:\\Windows\\System32", L"C:\\Windows", L"C:\\Program Files\\Tool",
-                     L"E:\\Bin", L"F:\\Deep\\Dir", L"G:\\Quoted"}));
-  // A drive root keeps its slash: "E:" alone would mean E:'s current directory.
-  EXPECT_EQ(SearchOrder({L"E:\\", L"", L"", L"E:\\\\;F:/"}), (Folders{L"E:\\", L"F:/"}));
+TEST(WindowsProgramPath, AFolderThatIsNotAbsoluteNeverMeansTheCurrentOne) {
+  for (const wchar_t* folder : {L"", L".", L"System32", L"C:", L"C:System32", L"\\Windows"}) {
+    EXPECT_EQ(WindowsProgramPath(L"cmd.exe /c x", {folder, L"C:\\Windows"}), L"") << folder;
+    EXPECT_EQ(WindowsProgramPath(L"explorer.exe x", {L"C:\\Windows\\System32", folder}), L"") << folder;
+  }
 }
 
 TEST(JoinPath, OneSeparator) {

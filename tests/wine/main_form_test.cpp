@@ -31,6 +31,8 @@ constexpr wchar_t kErrorTitle[] = L"错误";
 constexpr wchar_t kTooLarge[] = L"输入的数字过大";
 constexpr wchar_t kChooseMode[] = L"请选择模式";
 constexpr wchar_t kEnterTime[] = L"请输入正确的时间！";
+constexpr wchar_t kCannotShutDown[] = L"无法启动关机命令。";
+constexpr wchar_t kCannotRestart[] = L"无法启动重启命令。";
 
 // One window serves every test: under Wine without a window manager each unmapping
 // waits two seconds for the manager, so the form is made once and put back into its
@@ -74,10 +76,14 @@ class MainForm : public testing::Test {
     form_.Text1.Focus();
     Pump(20ms);
     launcher_.launches.clear();
+    launcher_.fails = false;
     prompter_.prompts.clear();
     ASSERT_TRUE(form_.Option1.Value() && !form_.Option2.Value());
   }
-  void TearDown() override { form_.Timer1.SetEnabled(false); }
+  void TearDown() override {
+    form_.Timer1.SetEnabled(false);
+    launcher_.fails = false;
+  }
 
   static Shared* shared_;
   RecordingLauncher& launcher_ = shared_->launcher;
@@ -358,6 +364,40 @@ TEST_F(MainForm, ZeroWithRestartSelectedLaunchesRestart) {
   ASSERT_EQ(launcher_.launches.size(), 1u);
   EXPECT_EQ(launcher_.launches[0].command_line, kRestart);
   EXPECT_EQ(launcher_.launches[0].show_style, 2);
+}
+
+// A power command that cannot be started must not pass for one that was.
+TEST_F(MainForm, ACommandThatCannotBeStartedIsReported) {
+  launcher_.fails = true;
+  form_.Text1.SetText(L"0");
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_EQ(launcher_.launches[0].command_line, kShutdown);
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotShutDown));
+  EXPECT_EQ(prompter_.prompts[0].owner, form_.hwnd());
+  EXPECT_FALSE(form_.Timer1.Enabled());
+
+  Click(form_.Option2);
+  form_.Text1.SetText(L"00");
+  ASSERT_EQ(launcher_.launches.size(), 2u);
+  EXPECT_EQ(launcher_.launches[1].command_line, kRestart);
+  ASSERT_EQ(prompter_.prompts.size(), 2u);
+  EXPECT_EQ(prompter_.prompts[1].prompt, kCannotRestart);
+
+  // At the end of a countdown, with the box left open a while: the count stays at 0.
+  prompter_.prompts.clear();
+  prompter_.open_for = 1500ms;
+  form_.Text1.SetText(L"1");
+  Start();
+  ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2500ms));
+  EXPECT_EQ(Field(), L"0");
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotRestart));
+  EXPECT_EQ(launcher_.launches.size(), 3u);
+  EXPECT_FALSE(form_.Timer1.Enabled());
+
+  // The browser is not worth a message.
+  Click(form_.Command2);
+  EXPECT_EQ(launcher_.launches.size(), 4u);
+  EXPECT_EQ(prompter_.prompts.size(), 1u);
 }
 
 TEST_F(MainForm, NothingIsLaunchedWithoutAZero) {

@@ -1,5 +1,6 @@
-// Finding and starting programs. Only harmless stand-ins are ever started: copies of
-// the launch stub, which records its command line and exits.
+// Starting Windows' own programs. Only harmless stand-ins are ever started: copies of
+// the launch stub, which records its command line and exits, in folders standing in
+// for Windows' own; the launcher with Windows' folders is only asked for its paths.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -18,9 +19,6 @@ using test_support::SameFolder;
 using test_support::ScopedCurrentDirectory;
 using test_support::ScopedPath;
 using test_support::TempFolder;
-using toolkit::FindProgram;
-
-constexpr wchar_t kProbe[] = L"morvane_probe_tool.exe";
 
 std::wstring TestFolder() { return FolderOf(test_support::ModulePath()); }
 
@@ -30,6 +28,11 @@ std::wstring Stub() { return TestFolder() + L"\\tools\\explorer.exe"; }
 std::wstring SystemFolder() {
   wchar_t buffer[MAX_PATH] = {};
   return std::wstring(buffer, ::GetSystemDirectoryW(buffer, MAX_PATH));
+}
+
+std::wstring WindowsFolder() {
+  wchar_t buffer[MAX_PATH] = {};
+  return std::wstring(buffer, ::GetSystemWindowsDirectoryW(buffer, MAX_PATH));
 }
 
 void Plant(const std::wstring& path) {
@@ -70,6 +73,13 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
+std::wstring Wide(const std::string& text) {
+  const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
 std::vector<std::string> Split(const std::string& line, char separator) {
   std::vector<std::string> fields;
   std::size_t from = 0;
@@ -81,106 +91,112 @@ std::vector<std::string> Split(const std::string& line, char separator) {
   }
 }
 
-class Process : public testing::Test {
- protected:
-  void SetUp() override { ASSERT_TRUE(FileExists(Stub())) << "build the tools first"; }
+// One launch as the stub noted it.
+struct Noted {
+  std::string exe, show, flags, folder, current, command_line;
 };
 
-TEST_F(Process, AProgramInTheCurrentDirectoryIsNeverFound) {
-  TempFolder here;
-  Plant(here / L"cmd.exe");
-  Plant(here / kProbe);
-  ScopedCurrentDirectory cd(here.path());
-
-  const std::wstring cmd = FindProgram(L"cmd.exe /c x");
-  ASSERT_FALSE(cmd.empty());
-  EXPECT_FALSE(SameFolder(FolderOf(cmd), here.path())) << cmd;
-  EXPECT_TRUE(SameFolder(FolderOf(cmd), SystemFolder()) || SameFolder(FolderOf(cmd), TestFolder())) << cmd;
-
-  for (const wchar_t* line : {L"morvane_probe_tool.exe", L"\"morvane_probe_tool.exe\" x", L".\\morvane_probe_tool.exe",
-                              L"./morvane_probe_tool.exe x"})
-    EXPECT_EQ(FindProgram(line), L"") << line;
-}
-
-TEST_F(Process, RelativePathEntriesAreIgnored) {
-  TempFolder here;
-  ASSERT_TRUE(::CreateDirectoryW((here / L"bin").c_str(), nullptr));
-  Plant(here / kProbe);
-  Plant(here / (std::wstring(L"bin\\") + kProbe));
-  ScopedCurrentDirectory cd(here.path());
-  {
-    // Every one of these names a folder holding the probe, relative to the current directory.
-    const std::wstring own_name = here.path().substr(here.path().find_last_of(L"\\/") + 1);
-    ScopedPath path(L".;bin;.\\bin;..\\" + own_name + L";" + SystemFolder());
-    EXPECT_EQ(FindProgram(kProbe), L"");
+// Waits for `count` launches in the log; fewer when they do not come.
+std::vector<Noted> WaitForLaunches(const std::wstring& log, std::size_t count) {
+  std::vector<Noted> noted;
+  for (int i = 0; i < 100; ++i) {
+    noted.clear();
+    const std::string text = ReadLog(log);
+    std::size_t from = 0;
+    for (std::size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1) {
+      const std::vector<std::string> f = Split(text.substr(from, end - from), '\t');
+      if (f.size() == 7) noted.push_back({f[1], f[2], f[3], f[4], f[5], f[6]});
+    }
+    if (noted.size() >= count) break;
+    ::Sleep(100);
   }
-  {
-    ScopedPath path(L"bin;\"" + (here / L"bin") + L"\\\"");
-    const std::wstring found = FindProgram(kProbe);
-    EXPECT_TRUE(SameFolder(FolderOf(found), here / L"bin")) << found;
+  return noted;
+}
+
+class Process : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FileExists(Stub())) << "build the tools first";
+    // Each stub notes its launches beside itself.
+    ::SetEnvironmentVariableW(L"MORVANE_LAUNCH_LOG", nullptr);
   }
-}
+};
 
-TEST_F(Process, TheProgramsOwnFolderComesBeforePath) {
-  TempFolder elsewhere;
-  Plant(elsewhere / kProbe);
-  ScopedPath path(elsewhere.path());
-  {
-    const std::wstring found = FindProgram(kProbe);
-    EXPECT_TRUE(SameFolder(FolderOf(found), elsewhere.path())) << found;
-  }
-  PlantedFile beside_tests(TestFolder() + L"\\" + kProbe);
-  const std::wstring found = FindProgram(std::wstring(kProbe) + L" x");
-  EXPECT_TRUE(SameFolder(FolderOf(found), TestFolder())) << found;
-}
+TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
+  const toolkit::ProcessLauncher launcher;
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c shutdown -s -t 3"), SystemFolder() + L"\\cmd.exe"));
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe http://host/"), WindowsFolder() + L"\\explorer.exe"));
 
-TEST_F(Process, TheSystemFolderComesBeforePath) {
-  TempFolder elsewhere;
-  Plant(elsewhere / L"cmd.exe");
-  ScopedPath path(elsewhere.path() + L";" + SystemFolder());
-  const std::wstring found = FindProgram(L"cmd.exe /c x");
-  EXPECT_TRUE(SameFolder(FolderOf(found), SystemFolder())) << found;
-}
-
-TEST_F(Process, LaunchingAMissingProgramFails) {
-  toolkit::ProcessLauncher launcher;
-  EXPECT_FALSE(launcher.Launch(L"morvane_no_such_program.exe /x", 2));
-  EXPECT_FALSE(launcher.Launch(L"", 2));
-  EXPECT_FALSE(launcher.Launch(L"\"C:\\no such folder\\x.exe\" y", 2));
-}
-
-TEST_F(Process, AProgramOnlyInTheCurrentDirectoryIsNotStarted) {
+  // Nothing planted beside the program, in the current directory or on PATH changes that.
   TempFolder here;
-  Plant(here / kProbe);
+  for (const wchar_t* name : {L"cmd.exe", L"explorer.exe", L"shutdown.exe"}) {
+    Plant(here / name);
+  }
+  PlantedFile beside_cmd(TestFolder() + L"\\cmd.exe");
+  PlantedFile beside_explorer(TestFolder() + L"\\explorer.exe");
   ScopedCurrentDirectory cd(here.path());
-  toolkit::ProcessLauncher launcher;
-  EXPECT_FALSE(launcher.Launch(L"morvane_probe_tool.exe http://host/", 2));
-  ::Sleep(1500);
+  ScopedPath path(L".;" + here.path());
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c x"), SystemFolder() + L"\\cmd.exe"));
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe x"), WindowsFolder() + L"\\explorer.exe"));
+  // Other programs are never started, found or not.
+  for (const wchar_t* line : {L"shutdown.exe -s", L"notepad.exe", L"morvane_no_such_program.exe /x", L"",
+                              L"\"C:\\no such folder\\x.exe\" y", L".\\cmd.exe /c x"}) {
+    EXPECT_EQ(launcher.ProgramPath(line), L"") << line;
+  }
+}
+
+TEST_F(Process, LaunchStartsTheStandInFromItsFolderInTheSystemFolder) {
+  TempFolder system, windows, beside, here;
+  Plant(system / L"cmd.exe");
+  Plant(windows / L"explorer.exe");
+  for (const TempFolder* planted : {&beside, &here}) {
+    Plant(*planted / L"cmd.exe");
+    Plant(*planted / L"explorer.exe");
+  }
+  ScopedCurrentDirectory cd(here.path());
+  ScopedPath path(beside.path() + L";" + here.path());
+  toolkit::ProcessLauncher launcher({system.path(), windows.path()});
+
+  const std::wstring power = L"cmd.exe /c echo x";
+  const std::wstring site = L"explorer.exe http://host:8080/";
+  ASSERT_TRUE(launcher.Launch(power, 2));
+  ASSERT_TRUE(launcher.Launch(site, 7));
+
+  const std::vector<Noted> cmd = WaitForLaunches(system / L"launches.log", 1);
+  ASSERT_EQ(cmd.size(), 1u) << "the stand-in cmd.exe did not note its launch, or did more than once";
+  EXPECT_EQ(cmd[0].exe, "cmd.exe");
+  EXPECT_EQ(cmd[0].show, "2");
+  EXPECT_EQ(cmd[0].flags, "0x1");  // STARTF_USESHOWWINDOW
+  EXPECT_TRUE(SameFolder(Wide(cmd[0].folder), system.path())) << cmd[0].folder;
+  EXPECT_TRUE(SameFolder(Wide(cmd[0].current), system.path())) << cmd[0].current;
+  EXPECT_EQ(cmd[0].command_line, Utf8(power));
+
+  const std::vector<Noted> explorer = WaitForLaunches(windows / L"launches.log", 1);
+  ASSERT_EQ(explorer.size(), 1u);
+  EXPECT_EQ(explorer[0].show, "7");
+  EXPECT_TRUE(SameFolder(Wide(explorer[0].folder), windows.path())) << explorer[0].folder;
+  EXPECT_TRUE(SameFolder(Wide(explorer[0].current), system.path())) << explorer[0].current;
+  EXPECT_EQ(explorer[0].command_line, Utf8(site));
+
+  ::Sleep(500);
+  EXPECT_FALSE(FileExists(beside / L"launches.log"));
   EXPECT_FALSE(FileExists(here / L"launches.log"));
 }
 
-TEST_F(Process, LaunchStartsTheProgramWithTheCommandLineAndShowStyle) {
-  TempFolder here;
-  const std::wstring probe = here / kProbe;
-  Plant(probe);
-  const std::wstring line = L"\"" + probe + L"\" http://host:8080/";
-  toolkit::ProcessLauncher launcher;
-  ASSERT_TRUE(launcher.Launch(line, 2));
-
-  const std::wstring log = here / L"launches.log";
-  std::string text;
-  for (int i = 0; i < 100 && text.find('\n') == std::string::npos; ++i) {
-    ::Sleep(100);
-    text = ReadLog(log);
-  }
-  ASSERT_NE(text.find('\n'), std::string::npos) << "the stub did not record its launch";
-  const std::vector<std::string> fields = Split(text.substr(0, text.find('\n')), '\t');
-  ASSERT_EQ(fields.size(), 5u) << text;
-  EXPECT_EQ(fields[1], "morvane_probe_tool.exe");
-  EXPECT_EQ(fields[2], "2");
-  EXPECT_EQ(fields[3], "0x1");  // STARTF_USESHOWWINDOW
-  EXPECT_EQ(fields[4], Utf8(line));
-  EXPECT_EQ(text.find('\n'), text.size() - 1) << "launched more than once";
+TEST_F(Process, AMissingOrUnknownProgramIsNotStarted) {
+  TempFolder system, windows, here;
+  Plant(here / L"cmd.exe");
+  Plant(here / L"notepad.exe");
+  ScopedCurrentDirectory cd(here.path());
+  toolkit::ProcessLauncher launcher({system.path(), windows.path()});
+  EXPECT_FALSE(launcher.Launch(L"cmd.exe /c echo x", 2));
+  EXPECT_FALSE(launcher.Launch(L"explorer.exe http://host/", 2));
+  EXPECT_FALSE(launcher.Launch(L"notepad.exe", 2));
+  // Folders that could not be read start nothing either.
+  toolkit::ProcessLauncher unread({L"", L""});
+  EXPECT_FALSE(unread.Launch(L"cmd.exe /c echo x", 2));
+  ::Sleep(1000);
+  EXPECT_FALSE(FileExists(here / L"launches.log"));
 }
 
 }  // namespace

@@ -31,10 +31,11 @@ class RecordingLauncher final : public toolkit::Launcher {
 
   bool Launch(std::wstring_view command_line, int show_style) override {
     launches.push_back({std::wstring(command_line), show_style, Clock::now()});
-    return true;
+    return !fails;
   }
 
   std::vector<Record> launches;
+  bool fails = false;  // answer as if the program could not be started
 };
 
 class ScriptedPrompter final : public toolkit::Prompter {
