@@ -7,8 +7,9 @@ in a small top-level window of explorer.exe (class __winex11_standalone_tray,
 caption "Wine System Tray"), one child window per icon, in a single row of
 square cells starting at the left of its client area.
 
-As everywhere in these tests, the program runs from a scratch folder beside
-our stub cmd.exe, so its shutdown only writes a line to launches.log.
+As everywhere in these tests, our stub cmd.exe stands in the test prefix's
+system32, where the program takes cmd.exe from, so its shutdown only writes a
+line to launches.log.
 """
 
 from __future__ import annotations
