@@ -749,23 +749,30 @@ def rc_wide(text):
 VERSION_STRINGS = [
     ('CompanyName', 'Morvane'),
     ('FileDescription', 'Morvane\u5173\u673a\u5de5\u5177'),
-    ('FileVersion', '2.0.0.0'),
+    ('FileVersion', 'MORVANE_FILE_VERSION'),
     ('InternalName', 'MorvaneShutdown'),
     ('LegalCopyright', 'Copyright (C) 2014-2026 Morvane'),
     ('OriginalFilename', 'MorvaneShutdown.exe'),
     ('ProductName', 'Morvane\u5173\u673a\u5de5\u5177V2014'),
-    ('ProductVersion', '2.0.0'),
+    ('ProductVersion', 'MORVANE_PRODUCT_VERSION'),
 ]
 
 
+def rc_value(text):
+    """A version macro from version.h as it is, anything else as a wide string."""
+    return text if text.startswith('MORVANE_') else rc_wide(text)
+
+
 def make_rc():
-    values = '\n'.join('            VALUE "%s", %s' % (k, rc_wide(v)) for k, v in VERSION_STRINGS)
+    values = '\n'.join('            VALUE "%s", %s' % (k, rc_value(v)) for k, v in VERSION_STRINGS)
     return """\
 // Resource script of MorvaneShutdown.exe, written by make_pictures.py.
 // Kept pure ASCII (Chinese text as \\x escapes in wide strings) so windres
 // and rc.exe read it the same whatever code page they assume.
 #include <windows.h>
 #include "resource.h"
+// The version numbers, from CMake (configured into the build's generated/ folder).
+#include "resources/version.h"
 
 IDI_APP         ICON        "app.ico"
 IDC_POINTER     CURSOR      "hand.cur"
@@ -775,8 +782,8 @@ IDB_ABOUT       BITMAP      "about.bmp"
 CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST "app.manifest"
 
 VS_VERSION_INFO VERSIONINFO
- FILEVERSION     2,0,0,0
- PRODUCTVERSION  2,0,0,0
+ FILEVERSION     MORVANE_VERSION_NUMBERS
+ PRODUCTVERSION  MORVANE_VERSION_NUMBERS
  FILEFLAGSMASK   VS_FFI_FILEFLAGSMASK
  FILEFLAGS       0x0L
  FILEOS          VOS_NT_WINDOWS32

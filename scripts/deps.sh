@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest python3
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine64 xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
+  wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
 )
 
 missing=()

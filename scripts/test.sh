@@ -14,6 +14,9 @@ ctest --preset native
 cmake --preset windows
 cmake --build --preset windows
 
+echo "== reproducible download (the program and its zip, built twice and compared)"
+bash scripts/repro.sh
+
 source scripts/wine-env.sh "$root/build/wineprefix-test"
 start_xvfb
 init_prefix

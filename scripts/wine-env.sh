@@ -43,4 +43,23 @@ init_prefix() {
   # Wine draws the window frames itself, as Windows does, instead of leaving them to
   # an X window manager that a bare display does not have.
   "$WINE_BIN" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  install_marlett
+}
+
+# The title-bar buttons, scroll arrows and check marks are glyphs of the Marlett font;
+# without it Wine draws their codes as letters ("0", "1", "r"). Debian's fonts-wine puts
+# marlett.ttf in /usr/share/wine/fonts, but Debian's wine never looks there: its loader
+# lives in /usr/lib/wine, so it calls its data folder /usr/lib/wine/../../share/wine;
+# the nls files under that name open, but the font code turns it into a Windows path
+# with ".." in it and never opens a font file there (strace shows no attempt). Wine does
+# load every font in the prefix's own Fonts folder, so Marlett goes there. Only Marlett:
+# Wine's other fonts (Tahoma...) would change the faces our windows get.
+install_marlett() {
+  local source=/usr/share/wine/fonts/marlett.ttf fonts=$WINEPREFIX/drive_c/windows/Fonts
+  if [ ! -f "$source" ]; then
+    echo "$source not found (Debian package fonts-wine): title-bar buttons will show as letters" >&2
+    return 0
+  fi
+  mkdir -p "$fonts"
+  cmp -s "$source" "$fonts/marlett.ttf" || cp "$source" "$fonts/marlett.ttf"
 }

@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "main_window/main_form.h"
 #include "toolkit/fonts.h"
 #include "resources/resource.h"
+#include "resources/version.h"
 #include "tests/wine/test_support.h"
 
 namespace {
@@ -92,6 +94,26 @@ TEST(Resources, TheVersionInformationNamesTheProgram) {
   ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\ProductName",
                                reinterpret_cast<void**>(&product), &length));
   EXPECT_STREQ(product, L"Morvane\u5173\u673A\u5DE5\u5177V2014");
+
+  // The numbers Windows shows in the file's properties and the version texts all come
+  // from the version set in CMakeLists.txt: the fixed numbers spell the FileVersion
+  // text, which extends the ProductVersion text.
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  const std::wstring numbers =
+      std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+      std::to_wstring(HIWORD(fixed->dwFileVersionLS)) + L"." + std::to_wstring(LOWORD(fixed->dwFileVersionLS));
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+  wchar_t* file_version = nullptr;
+  wchar_t* product_version = nullptr;
+  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\FileVersion",
+                               reinterpret_cast<void**>(&file_version), &length));
+  ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\ProductVersion",
+                               reinterpret_cast<void**>(&product_version), &length));
+  EXPECT_STREQ(product_version, MORVANE_PRODUCT_VERSION);
+  EXPECT_EQ(numbers, file_version);
+  EXPECT_EQ(numbers.rfind(std::wstring(product_version) + L".", 0), 0u) << product_version;
 }
 
 }  // namespace

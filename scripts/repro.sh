@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the program and its zip twice, from two copies of this tree in unrelated
+# folders, one after the other and in different time zones and umasks, and checks that
+# the .exe, the zip and SHA256SUMS come out byte for byte the same. The first copy lies
+# inside this checkout and dates the zip from git; the second lies outside any checkout
+# and gets the same date the standard way (SOURCE_DATE_EPOCH). Only the program and the
+# package are built, not the tests. Called by scripts/test.sh.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+# This tree as it is (tracked and new files, uncommitted changes included), no build.
+copy_tree() {
+  mkdir -p "$1"
+  if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git ls-files -z --cached --others --exclude-standard |
+      tar --null --ignore-failed-read -T - -cf - | tar -xf - -C "$1"
+  else
+    tar --exclude=./build -cf - . | tar -xf - -C "$1"
+  fi
+}
+
+# The build a user makes: configure, the program, then what the package target does.
+build_package() {
+  local src=$1 log=$1.log
+  if ! (cd "$src" && cmake --preset windows && cmake --build --preset windows --target MorvaneShutdown &&
+    cd build/windows && cpack) >"$log" 2>&1; then
+    cat "$log" >&2
+    echo "build in $src failed" >&2
+    exit 1
+  fi
+}
+
+one=$root/build/repro/one
+other_root=$(mktemp -d "${TMPDIR:-/tmp}/morvane-repro.XXXXXX")
+two=$other_root/a/second/folder
+rm -rf "$one"
+copy_tree "$one"
+copy_tree "$two"
+
+build_package "$one"
+epoch=$(git log -1 --format=%ct 2>/dev/null || true)
+(
+  [ -n "$epoch" ] && export SOURCE_DATE_EPOCH=$epoch
+  export TZ=CST-8
+  umask 077
+  build_package "$two"
+)
+
+zip=$(cd "$one/build/windows" && ls MorvaneShutdown-*-win64.zip)
+status=0
+for file in MorvaneShutdown.exe "$zip" SHA256SUMS; do
+  if cmp "$one/build/windows/$file" "$two/build/windows/$file"; then
+    echo "same bytes: $file ($(stat -c %s "$one/build/windows/$file") bytes)"
+  else
+    status=1
+  fi
+done
+(cd "$one/build/windows" && sha256sum -c SHA256SUMS) || status=1
+if [ $status -ne 0 ]; then
+  echo "the two builds differ; they are kept in $one and $two" >&2
+  exit 1
+fi
+cat "$one/build/windows/SHA256SUMS"
+rm -rf "$one" "$one.log" "$other_root"
