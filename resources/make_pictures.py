@@ -9,6 +9,8 @@ Files written next to this script:
     hand.cur      pointing-hand cursor, 32 x 32, hot spot (9, 8)
     splash.bmp    420 x 222, 24 bit, evening lake for the splash window
     about.bmp     115 x 115, 24 bit, the emblem for the About window
+    splash.pic    splash.bmp packed, as the program stores it (see pack_picture)
+    about.pic     about.bmp packed
     app.manifest  application manifest
     resource.h    resource ids, shared by the C++ code and the .rc file
     app.rc        resource script
@@ -513,6 +515,24 @@ def bmp24(rows):
     return head + info + bytes(pixels)
 
 
+def pack_picture(bmp):
+    """A 24-bit BMP as the program stores it, a third of the size and the same
+    pixels: its BITMAPINFOHEADER, then a zlib stream (RFC 1950) of the pixel rows,
+    bottom-up and padded as in the BMP, each byte stored as its difference from
+    the byte of the same colour one pixel to the left (as PNG's "Sub" filter).
+    toolkit/picture.cpp reads it back."""
+    size, w, h, planes, bpp, comp = struct.unpack_from('<IiiHHI', bmp, 14)
+    assert size == 40 and planes == 1 and bpp == 24 and comp == 0 and h > 0
+    off = struct.unpack_from('<I', bmp, 10)[0]
+    stride = (w * 3 + 3) & ~3
+    pixels = bmp[off:off + stride * h]
+    filtered = bytearray()
+    for y in range(h):
+        row = pixels[y * stride:(y + 1) * stride]
+        filtered += bytes(((row[x] - (row[x - 3] if x >= 3 else 0)) & 255) for x in range(stride))
+    return bmp[14:14 + 40] + zlib.compress(bytes(filtered), 9)
+
+
 def make_about():
     n = 115
 
@@ -769,8 +789,8 @@ def make_rc():
 
 IDI_APP         ICON        "app.ico"
 IDC_POINTER     CURSOR      "hand.cur"
-IDB_SPLASH      BITMAP      "splash.bmp"
-IDB_ABOUT       BITMAP      "about.bmp"
+IDB_SPLASH      RCDATA      "splash.pic"
+IDB_ABOUT       RCDATA      "about.pic"
 
 CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST "app.manifest"
 
@@ -1006,11 +1026,15 @@ def main(argv):
     elif argv:
         sys.stderr.write(__doc__)
         return 2
+    splash = make_splash()
+    about = make_about()
     files = [
         ('app.ico', make_icon()),
         ('hand.cur', make_cursor()),
-        ('splash.bmp', make_splash()),
-        ('about.bmp', make_about()),
+        ('splash.bmp', splash),
+        ('about.bmp', about),
+        ('splash.pic', pack_picture(splash)),
+        ('about.pic', pack_picture(about)),
         ('app.manifest', MANIFEST.encode('utf-8')),
         ('resource.h', RESOURCE_H.encode('ascii')),
         ('app.rc', make_rc().encode('ascii')),

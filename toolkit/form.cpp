@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "toolkit/picture.h"
+
 namespace toolkit {
 namespace {
 
@@ -30,10 +32,7 @@ DWORD FormStyle(const FormOptions& options) {
   return style;
 }
 
-UniqueBitmap LoadPicture(int resource) {
-  return UniqueBitmap(static_cast<HBITMAP>(
-      ::LoadImageW(Instance(), MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
-}
+UniqueBitmap LoadPicture(int resource) { return LoadPackedPicture(Instance(), resource); }
 
 SIZE PictureSize(HBITMAP picture) {
   BITMAP info{};
@@ -431,8 +430,7 @@ void Form::OnActivate(bool active) {
 }
 
 void Form::RestoreFocus() {
-  HWND target =
-      last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
+  HWND target = last_focus_ && ::IsChild(hwnd_, last_focus_) ? last_focus_ : ::GetNextDlgTabItem(hwnd_, nullptr, FALSE);
   if (target) ::SetFocus(target);
 }
 
