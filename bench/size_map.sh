@@ -5,21 +5,23 @@
 # into build/size-map/; the shipped build/windows/MorvaneShutdown.exe is untouched.
 # Figures only; nothing here passes or fails.
 #   bash bench/size_map.sh [how many symbols, default 25]
+#   SIZE_MAP_BUILD=<build folder> bash bench/size_map.sh   (another, already configured build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=${1:-25}
-build=build/windows
+build=${SIZE_MAP_BUILD:-build/windows}
 out=build/size-map
 mkdir -p "$out"
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target MorvaneShutdown >/dev/null
+if [ -z "${SIZE_MAP_BUILD:-}" ]; then cmake --preset windows >/dev/null; fi
+cmake --build "$build" --target MorvaneShutdown >/dev/null
 
 # The link as the build runs it, without -s and with a map.
 link=$(cd "$build" && ninja -t commands MorvaneShutdown.exe | tail -1)
 link=${link/ -s / }
-link=${link/-o MorvaneShutdown.exe/-o ../../$out/MorvaneShutdown.exe -Wl,-Map=../../$out/MorvaneShutdown.map}
+link=${link/-o MorvaneShutdown.exe/-o $PWD/$out/MorvaneShutdown.exe -Wl,-Map=$PWD/$out/MorvaneShutdown.map}
 (cd "$build" && eval "$link")
+[ -e "$out/MorvaneShutdown.exe" ] || { echo "relinking with a map failed" >&2; exit 1; }
 
 exe=$build/MorvaneShutdown.exe
 echo "== $exe: $(stat -c %s "$exe") bytes ($(( $(stat -c %s "$exe") / 1024 )) KiB), stripped"
@@ -95,4 +97,9 @@ EOF
 echo
 echo "== largest symbols (bytes)"
 x86_64-w64-mingw32-nm --size-sort -S -C "$out/MorvaneShutdown.exe" | awk '$3 ~ /^[TtRrDdBb]$/' | tail -n "$top" |
-  sort -k2,2r | awk '{ size = strtonum("0x" $2); $1 = ""; $2 = ""; printf "  %7d %s\n", size, substr($0, 3) }' | cut -c1-150
+  python3 -c '
+import sys
+for line in reversed(sys.stdin.read().splitlines()):
+    address, size, kind, name = line.split(None, 3)
+    print(f"  {int(size, 16):7d} {kind} {name[:130]}")'
+

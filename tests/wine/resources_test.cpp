@@ -49,6 +49,32 @@ TEST(Resources, TheApplicationIconHoldsElevenImagesOfFourSizesAndFourDepths) {
   EXPECT_EQ(depths, (std::set<int>{1, 4, 8, 32}));
 }
 
+// The largest image is stored as a PNG; asked for at its size (a big icon at 250 %),
+// it must come out whole, with its see-through corners.
+TEST(Resources, TheLargestIconImageLoadsFromItsPng) {
+  HICON icon =
+      static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 128, 128, 0));
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(::GetIconInfo(icon, &info));
+  ASSERT_NE(info.hbmColor, nullptr);
+  BITMAPINFO format{};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = 128;
+  format.bmiHeader.biHeight = -128;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  std::vector<std::uint32_t> pixels(128 * 128);
+  HDC screen = ::GetDC(nullptr);
+  EXPECT_EQ(::GetDIBits(screen, info.hbmColor, 0, 128, pixels.data(), &format, DIB_RGB_COLORS), 128);
+  ::ReleaseDC(nullptr, screen);
+  EXPECT_EQ(pixels[0] >> 24, 0u) << "top-left corner is see-through";
+  EXPECT_EQ(pixels[64 * 128 + 64] >> 24, 255u) << "the middle is opaque";
+  ::DeleteObject(info.hbmColor);
+  ::DeleteObject(info.hbmMask);
+  ::DestroyIcon(icon);
+}
+
 TEST(Resources, TheMainWindowsCursorIs32PixelsWithItsHotSpotAtNineEight) {
   HCURSOR cursor = static_cast<HCURSOR>(
       ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDC_POINTER), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE));
