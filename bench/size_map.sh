@@ -29,9 +29,9 @@ echo
 echo "== sections (bytes)"
 x86_64-w64-mingw32-size -A "$exe" | awk 'NR > 2 && $2 > 0 { printf "  %-8s %8d\n", $1, $2 }'
 echo
-echo "== resources (bytes)"
-for f in resources/app.ico resources/hand.cur resources/*.bmp resources/*.bin resources/app.manifest; do
-  [ -e "$f" ] && printf "  %-26s %8d\n" "$f" "$(stat -c %s "$f")"
+echo "== resource files app.rc embeds (bytes)"
+for f in $(grep -o '"[A-Za-z0-9_.]*\.[a-z]*"' resources/app.rc | tr -d '"' | grep -v '\.h$' | sort -u); do
+  [ -e "resources/$f" ] && printf "  %-26s %8d\n" "resources/$f" "$(stat -c %s "resources/$f")"
 done
 echo
 python3 - "$out/MorvaneShutdown.map" <<'EOF'
