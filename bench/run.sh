@@ -26,4 +26,7 @@ start_xvfb
 init_prefix
 
 BUILD_DIR="$root/build/windows" python3 bench/bench.py
+# What the .exe is made of, and where its private memory goes (with the About soak).
+bash bench/size_map.sh 25
+BUILD_DIR="$root/build/windows" BENCH_TOOLS="$root/build/bench-tools" python3 bench/memory.py
 "$WINESERVER_BIN" -k 2>/dev/null || true

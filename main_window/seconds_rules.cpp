@@ -18,7 +18,20 @@ std::optional<std::int64_t> ReadValue(std::wstring_view text) noexcept {
   return value;
 }
 
-std::wstring WriteValue(std::int64_t value) { return std::to_wstring(value); }
+std::wstring WriteValue(std::int64_t value) {
+  // Written out by hand: std::to_wstring goes through the C library's wide printf,
+  // which brings its whole formatting engine (floating point included) into the program.
+  wchar_t digits[21];
+  wchar_t* end = digits + 21;
+  wchar_t* first = end;
+  std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  do {
+    *--first = static_cast<wchar_t>(L'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  if (value < 0) *--first = L'-';
+  return std::wstring(first, end);
+}
 
 std::optional<std::wstring> TickText(std::wstring_view text) {
   const auto value = ReadValue(text);

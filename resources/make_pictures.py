@@ -9,6 +9,8 @@ Files written next to this script:
     hand.cur      pointing-hand cursor, 32 x 32, hot spot (9, 8)
     splash.bmp    420 x 222, 24 bit, evening lake for the splash window
     about.bmp     115 x 115, 24 bit, the emblem for the About window
+    splash.pic    splash.bmp packed, as the program stores it (see pack_picture)
+    about.pic     about.bmp packed
     app.manifest  application manifest
     resource.h    resource ids, shared by the C++ code and the .rc file
     app.rc        resource script
@@ -362,6 +364,86 @@ def dib_icon(width, bpp, xor_rows, mask_rows, palette=None):
     return header + pal + bytes(xor) + and_
 
 
+def png_rgba(rows):
+    """A PNG of RGBA rows (8 bits a channel), each row with whichever of the five
+    PNG filters leaves the smallest sum of differences, packed by zlib at level 9."""
+    w = len(rows[0])
+    raw_rows = [bytes(v for p in row for v in p) for row in rows]
+    out = bytearray()
+    prev = bytes(4 * w)
+    for line in raw_rows:
+        best = None
+        for kind in range(5):
+            f = bytearray([kind])
+            for x in range(4 * w):
+                a = line[x - 4] if x >= 4 else 0
+                b = prev[x]
+                c = prev[x - 4] if x >= 4 else 0
+                if kind == 0:
+                    pred = 0
+                elif kind == 1:
+                    pred = a
+                elif kind == 2:
+                    pred = b
+                elif kind == 3:
+                    pred = (a + b) // 2
+                else:
+                    pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+                    pred = a if pa <= pb and pa <= pc else b if pb <= pc else c
+                f.append((line[x] - pred) & 255)
+            cost = sum(v if v < 128 else 256 - v for v in f[1:])
+            if best is None or cost < best[0]:
+                best = (cost, f)
+        out += best[1]
+        prev = line
+
+    def chunk(tag, body):
+        return struct.pack('>I', len(body)) + tag + body + struct.pack('>I', zlib.crc32(tag + body) & 0xFFFFFFFF)
+
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, len(rows), 8, 6, 0, 0, 0)) +
+            chunk(b'IDAT', zlib.compress(bytes(out), 9)) + chunk(b'IEND', b''))
+
+
+def read_png_rgba(data):
+    """Rows of RGBA tuples from a PNG written by png_rgba (8-bit RGBA, not interlaced)."""
+    need(data[:8] == b'\x89PNG\r\n\x1a\n', 'not a PNG')
+    pos, idat, w, h = 8, b'', 0, 0
+    while pos < len(data):
+        length, tag = struct.unpack_from('>I4s', data, pos)
+        body = data[pos + 8: pos + 8 + length]
+        need(struct.unpack_from('>I', data, pos + 8 + length)[0] == zlib.crc32(tag + body) & 0xFFFFFFFF, 'PNG CRC')
+        if tag == b'IHDR':
+            w, h, depth, colour, _, _, interlace = struct.unpack('>IIBBBBB', body)
+            need(depth == 8 and colour == 6 and interlace == 0, 'PNG is not 8-bit RGBA')
+        elif tag == b'IDAT':
+            idat += body
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    rows, prev, stride = [], bytearray(4 * w), 4 * w
+    for y in range(h):
+        kind = raw[y * (stride + 1)]
+        line = bytearray(raw[y * (stride + 1) + 1: (y + 1) * (stride + 1)])
+        for x in range(stride):
+            a = line[x - 4] if x >= 4 else 0
+            b = prev[x]
+            c = prev[x - 4] if x >= 4 else 0
+            if kind == 0:
+                pred = 0
+            elif kind == 1:
+                pred = a
+            elif kind == 2:
+                pred = b
+            elif kind == 3:
+                pred = (a + b) // 2
+            else:
+                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+                pred = a if pa <= pb and pa <= pc else b if pb <= pc else c
+            line[x] = (line[x] + pred) & 255
+        rows.append([tuple(line[4 * x: 4 * x + 4]) for x in range(w)])
+        prev = line
+    return w, h, rows
+
+
 def icon_file(images, kind=1, hotspots=None):
     """images: list of (width, height, bpp, colour_count, data)."""
     out = struct.pack('<HHH', 0, kind, len(images))
@@ -392,7 +474,10 @@ def make_icon():
     by_size = {n: rgba for n, rgba, _ in images}
     entries = []
     for n, rgba, mask in images:
-        entries.append((n, n, 32, 0, dib_icon(n, 32, rgba, mask)))
+        # The largest image is stored as a PNG (Windows reads PNG icon images since
+        # Vista): the same pixels in a fifth of the bytes. Its mask is its alpha.
+        data = png_rgba(rgba) if n == 128 else dib_icon(n, 32, rgba, mask)
+        entries.append((n, n, 32, 0, data))
     for bpp, colours in ((8, 256), (4, 16)):
         for n in (16, 32, 48):
             pal, idx, mask = quantise(by_size[n], colours)
@@ -511,6 +596,24 @@ def bmp24(rows):
                        3780, 3780, 0, 0)
     head = struct.pack('<2sIHHI', b'BM', 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
     return head + info + bytes(pixels)
+
+
+def pack_picture(bmp):
+    """A 24-bit BMP as the program stores it, a third of the size and the same
+    pixels: its BITMAPINFOHEADER, then a zlib stream (RFC 1950) of the pixel rows,
+    bottom-up and padded as in the BMP, each byte stored as its difference from
+    the byte of the same colour one pixel to the left (as PNG's "Sub" filter).
+    toolkit/picture.cpp reads it back."""
+    size, w, h, planes, bpp, comp = struct.unpack_from('<IiiHHI', bmp, 14)
+    assert size == 40 and planes == 1 and bpp == 24 and comp == 0 and h > 0
+    off = struct.unpack_from('<I', bmp, 10)[0]
+    stride = (w * 3 + 3) & ~3
+    pixels = bmp[off:off + stride * h]
+    filtered = bytearray()
+    for y in range(h):
+        row = pixels[y * stride:(y + 1) * stride]
+        filtered += bytes(((row[x] - (row[x - 3] if x >= 3 else 0)) & 255) for x in range(stride))
+    return bmp[14:14 + 40] + zlib.compress(bytes(filtered), 9)
 
 
 def make_about():
@@ -776,8 +879,8 @@ def make_rc():
 
 IDI_APP         ICON        "app.ico"
 IDC_POINTER     CURSOR      "hand.cur"
-IDB_SPLASH      BITMAP      "splash.bmp"
-IDB_ABOUT       BITMAP      "about.bmp"
+IDB_SPLASH      RCDATA      "splash.pic"
+IDB_ABOUT       RCDATA      "about.pic"
 
 CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST "app.manifest"
 
@@ -874,7 +977,13 @@ def read_icon_file(path, kind):
         need(res == 0, 'reserved byte')
         need(offset >= 6 + 16 * count and offset + size <= len(data), 'entry %d outside the file' % i)
         spans.append((offset, offset + size))
-        bpp, rows = read_dib_icon(data[offset:offset + size], w, h)
+        image = data[offset:offset + size]
+        if image[:4] == b'\x89PNG':
+            pw, ph, rows = read_png_rgba(image)
+            need((pw, ph) == (w, h), 'entry %d: PNG is %dx%d' % (i, pw, ph))
+            bpp = 32
+        else:
+            bpp, rows = read_dib_icon(image, w, h)
         if kind == 1:
             need(f1 == 1 and f2 == bpp, 'entry %d: planes/bit count %d/%d' % (i, f1, f2))
             need(ncol == ((1 << bpp) if bpp < 8 else 0), 'entry %d: colour count %d' % (i, ncol))
@@ -1013,11 +1122,15 @@ def main(argv):
     elif argv:
         sys.stderr.write(__doc__)
         return 2
+    splash = make_splash()
+    about = make_about()
     files = [
         ('app.ico', make_icon()),
         ('hand.cur', make_cursor()),
-        ('splash.bmp', make_splash()),
-        ('about.bmp', make_about()),
+        ('splash.bmp', splash),
+        ('about.bmp', about),
+        ('splash.pic', pack_picture(splash)),
+        ('about.pic', pack_picture(about)),
         ('app.manifest', MANIFEST.encode('utf-8')),
         ('resource.h', RESOURCE_H.encode('ascii')),
         ('app.rc', make_rc().encode('ascii')),

@@ -1,7 +1,8 @@
 #include "toolkit/fonts.h"
 
 #include <array>
-#include <map>
+#include <utility>
+#include <vector>
 
 namespace toolkit {
 namespace {
@@ -23,6 +24,16 @@ bool FaceInstalled(const std::wstring& face) {
   return found;
 }
 
+// Looking a face up enumerates fonts, so each answer is remembered for the run.
+std::vector<std::pair<std::wstring, std::wstring>> resolved_faces;
+
+struct MadeFont {
+  FontSpec spec;
+  int dpi;
+  UniqueFont font;
+};
+std::vector<MadeFont> shared_fonts;
+
 }  // namespace
 
 FontSpec DefaultFont() { return FontSpec{}; }
@@ -30,11 +41,10 @@ FontSpec DefaultFont() { return FontSpec{}; }
 FontSpec YaHei(int points, int weight) { return FontSpec{L"\u5FAE\u8F6F\u96C5\u9ED1", points, weight}; }
 
 std::wstring ResolveFace(const std::wstring& face) {
-  // Looking a face up enumerates fonts, so each answer is remembered for the run.
-  static std::map<std::wstring, std::wstring> resolved;
-  if (auto it = resolved.find(face); it != resolved.end()) return it->second;
+  for (const auto& [asked, chosen] : resolved_faces)
+    if (asked == face) return chosen;
 
-  static const std::array<const wchar_t*, 8> kFallbacks = {
+  static constexpr std::array<const wchar_t*, 8> kFallbacks = {
       L"\u5FAE\u8F6F\u96C5\u9ED1", L"Microsoft YaHei UI", L"Microsoft YaHei",    L"SimSun", L"\u5B8B\u4F53",
       L"WenQuanYi Micro Hei",      L"Noto Sans CJK SC",   L"Droid Sans Fallback"};
   std::wstring chosen = face;
@@ -46,7 +56,7 @@ std::wstring ResolveFace(const std::wstring& face) {
       }
     }
   }
-  resolved.emplace(face, chosen);
+  resolved_faces.emplace_back(face, chosen);
   return chosen;
 }
 
@@ -60,6 +70,15 @@ UniqueFont CreateFontForDpi(const FontSpec& wanted, int dpi) {
   font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
   ResolveFace(wanted.face).copy(font.lfFaceName, LF_FACESIZE - 1);
   return UniqueFont(::CreateFontIndirectW(&font));
+}
+
+HFONT SharedFont(const FontSpec& wanted, int dpi) {
+  for (const MadeFont& made : shared_fonts)
+    if (made.dpi == dpi && made.spec == wanted) return made.font.get();
+  UniqueFont font = CreateFontForDpi(wanted, dpi);
+  if (!font) return nullptr;  // asked for again next time
+  shared_fonts.push_back({wanted, dpi, std::move(font)});
+  return shared_fonts.back().font.get();
 }
 
 }  // namespace toolkit

@@ -29,4 +29,9 @@ struct FontSpec {
 
 [[nodiscard]] UniqueFont CreateFontForDpi(const FontSpec& wanted, int dpi);
 
+// The program's one font for `wanted` at `dpi`, made on first use and kept for the
+// rest of the run, so every window shares it and no window is ever left holding a
+// deleted one (as after a move to another DPI). User-interface thread only.
+[[nodiscard]] HFONT SharedFont(const FontSpec& wanted, int dpi);
+
 }  // namespace toolkit

@@ -4,15 +4,18 @@
 
 #include <algorithm>
 
+#include "toolkit/picture.h"
+
 namespace toolkit {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"MorvaneForm";
 
-std::vector<Form*>& LiveFormList() {
-  static std::vector<Form*> live;
-  return live;
-}
+// Constant-initialised, so no function-local statics with their guards and locks:
+// forms live on the user-interface thread only.
+std::vector<Form*> live_forms;
+
+std::vector<Form*>& LiveFormList() { return live_forms; }
 
 bool& QuitWhenLastClosed() {
   static bool quit = false;
@@ -30,9 +33,26 @@ DWORD FormStyle(const FormOptions& options) {
   return style;
 }
 
-UniqueBitmap LoadPicture(int resource) {
-  return UniqueBitmap(static_cast<HBITMAP>(
-      ::LoadImageW(Instance(), MAKEINTRESOURCEW(resource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION)));
+UniqueBitmap LoadPicture(int resource) { return LoadPackedPicture(Instance(), resource); }
+
+// The program's one copy of an icon at a size, loaded on first use and kept for the
+// rest of the run. Windows opened again and again (About) reuse it rather than load
+// it anew each time: under Wine every icon loaded and destroyed leaves memory behind.
+struct LoadedIcon {
+  int resource, width, height;
+  UniqueIcon icon;
+};
+std::vector<LoadedIcon> loaded_icons;
+
+HICON SharedIcon(int resource, int width, int height) {
+  std::vector<LoadedIcon>& loaded = loaded_icons;
+  for (const LoadedIcon& l : loaded)
+    if (l.resource == resource && l.width == width && l.height == height) return l.icon.get();
+  UniqueIcon icon(
+      static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(resource), IMAGE_ICON, width, height, 0)));
+  if (!icon) return nullptr;
+  loaded.push_back({resource, width, height, std::move(icon)});
+  return loaded.back().icon.get();
 }
 
 SIZE PictureSize(HBITMAP picture) {
@@ -139,7 +159,9 @@ void Form::Unload() {
 }
 
 void Form::Create() {
-  static const ATOM registered = [] {
+  // Registered on the first form's creation (user-interface thread only).
+  static ATOM registered = 0;
+  if (!registered) {
     WNDCLASSEXW window_class{};
     window_class.cbSize = sizeof window_class;
     window_class.lpfnWndProc = &Form::WindowProc;
@@ -147,8 +169,8 @@ void Form::Create() {
     window_class.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     window_class.lpszClassName = kFormClass;
-    return ::RegisterClassExW(&window_class);
-  }();
+    registered = ::RegisterClassExW(&window_class);
+  }
   if (!registered) return;
 
   // Made at the origin, which is on the primary monitor, then sized and centred there.
@@ -252,22 +274,14 @@ void Form::FitClientArea() {
 }
 
 void Form::LoadDpiResources() {
-  default_font_ = CreateFontForDpi(DefaultFont(), dpi_);
-  fonts_.clear();
   if (options_.icon) {
-    auto load_icon = [this](int metric_x, int metric_y) {
-      return UniqueIcon(
-          static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(options_.icon), IMAGE_ICON,
-                                          ::GetSystemMetricsForDpi(metric_x, static_cast<UINT>(dpi_)),
-                                          ::GetSystemMetricsForDpi(metric_y, static_cast<UINT>(dpi_)), 0)));
-    };
-    UniqueIcon big = load_icon(SM_CXICON, SM_CYICON);
-    UniqueIcon small = load_icon(SM_CXSMICON, SM_CYSMICON);
-    ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
-    ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
-    // The old icons are released only once the window no longer uses them.
-    big_icon_ = std::move(big);
-    small_icon_ = std::move(small);
+    const auto dpi = static_cast<UINT>(dpi_);
+    big_icon_ =
+        SharedIcon(options_.icon, ::GetSystemMetricsForDpi(SM_CXICON, dpi), ::GetSystemMetricsForDpi(SM_CYICON, dpi));
+    small_icon_ = SharedIcon(options_.icon, ::GetSystemMetricsForDpi(SM_CXSMICON, dpi),
+                             ::GetSystemMetricsForDpi(SM_CYSMICON, dpi));
+    ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
+    ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
   }
   if (options_.cursor && !cursor_) {
     cursor_ = UniqueCursor(static_cast<HCURSOR>(
@@ -284,11 +298,9 @@ void Form::LoadDpiResources() {
 }
 
 HFONT Form::FontFor(const Control& control) const {
-  if (!control.font_) return default_font_.get();
-  for (const auto& [made_for, font] : fonts_)
-    if (made_for == *control.font_) return font.get();
-  fonts_.emplace_back(*control.font_, CreateFontForDpi(*control.font_, dpi_));
-  return fonts_.back().second.get();
+  // Shared and never freed: after a move to another DPI the controls are given the new
+  // fonts while the old ones still exist, so none ever measures with a deleted font.
+  return SharedFont(control.font_ ? *control.font_ : DefaultFont(), dpi_);
 }
 
 void Form::LayOut() {
@@ -478,6 +490,9 @@ void Form::OnMouseMove(WPARAM wparam, LPARAM lparam) {
 void Form::OnNcDestroy() {
   (void)window_.release();  // the window is going away by itself
   hwnd_ = nullptr;
+  // The controls are gone before their parent's last message, so nothing draws these.
+  background_.reset();
+  pictures_.clear();
   last_focus_ = nullptr;
   for (Control* control : controls_) control->hwnd_ = nullptr;
   for (Timer* timer : timers_) timer->Reset();

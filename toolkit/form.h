@@ -80,8 +80,8 @@ class Form {
   [[nodiscard]] HWND hwnd() const noexcept { return hwnd_; }
   [[nodiscard]] int Dpi() const noexcept { return dpi_; }
   [[nodiscard]] std::wstring Caption() const { return options_.caption; }
-  [[nodiscard]] HICON Icon() const noexcept { return big_icon_.get(); }
-  [[nodiscard]] HICON SmallIcon() const noexcept { return small_icon_.get(); }
+  [[nodiscard]] HICON Icon() const noexcept { return big_icon_; }
+  [[nodiscard]] HICON SmallIcon() const noexcept { return small_icon_; }
 
   // Lets keyboard navigation (Tab, arrows between options) work in every form.
   static bool PreTranslate(MSG& message);
@@ -141,12 +141,13 @@ class Form {
   int dpi_ = kDefaultDpi;
   bool unloading_ = false;
   HWND last_focus_ = nullptr;
-  UniqueFont default_font_;
-  // Fonts named by controls, made on first use at the current DPI.
-  mutable std::vector<std::pair<FontSpec, UniqueFont>> fonts_;
-  UniqueIcon big_icon_;
-  UniqueIcon small_icon_;
+  // The program's shared icons for the current DPI (see SharedIcon); never freed while
+  // the window may show them.
+  HICON big_icon_ = nullptr;
+  HICON small_icon_ = nullptr;
   UniqueCursor cursor_;
+  // The pictures live while the window does: made when it is created, freed once it
+  // and its controls are gone.
   UniqueBitmap background_;
   std::vector<std::pair<int, UniqueBitmap>> pictures_;
 };

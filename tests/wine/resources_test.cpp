@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <set>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "main_window/main_form.h"
 #include "toolkit/fonts.h"
+#include "toolkit/inflate.h"
+#include "toolkit/picture.h"
 #include "resources/resource.h"
 #include "resources/version.h"
 #include "tests/wine/test_support.h"
@@ -46,6 +51,32 @@ TEST(Resources, TheApplicationIconHoldsElevenImagesOfFourSizesAndFourDepths) {
   EXPECT_EQ(depths, (std::set<int>{1, 4, 8, 32}));
 }
 
+// The largest image is stored as a PNG; asked for at its size (a big icon at 250 %),
+// it must come out whole, with its see-through corners.
+TEST(Resources, TheLargestIconImageLoadsFromItsPng) {
+  HICON icon =
+      static_cast<HICON>(::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 128, 128, 0));
+  ASSERT_NE(icon, nullptr);
+  ICONINFO info{};
+  ASSERT_TRUE(::GetIconInfo(icon, &info));
+  ASSERT_NE(info.hbmColor, nullptr);
+  BITMAPINFO format{};
+  format.bmiHeader.biSize = sizeof format.bmiHeader;
+  format.bmiHeader.biWidth = 128;
+  format.bmiHeader.biHeight = -128;
+  format.bmiHeader.biPlanes = 1;
+  format.bmiHeader.biBitCount = 32;
+  std::vector<std::uint32_t> pixels(128 * 128);
+  HDC screen = ::GetDC(nullptr);
+  EXPECT_EQ(::GetDIBits(screen, info.hbmColor, 0, 128, pixels.data(), &format, DIB_RGB_COLORS), 128);
+  ::ReleaseDC(nullptr, screen);
+  EXPECT_EQ(pixels[0] >> 24, 0u) << "top-left corner is see-through";
+  EXPECT_EQ(pixels[64 * 128 + 64] >> 24, 255u) << "the middle is opaque";
+  ::DeleteObject(info.hbmColor);
+  ::DeleteObject(info.hbmMask);
+  ::DestroyIcon(icon);
+}
+
 TEST(Resources, TheMainWindowsCursorIs32PixelsWithItsHotSpotAtNineEight) {
   HCURSOR cursor = static_cast<HCURSOR>(
       ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDC_POINTER), IMAGE_CURSOR, 0, 0, LR_DEFAULTSIZE));
@@ -79,6 +110,66 @@ TEST(Resources, TheMainWindowsCursorIs32PixelsWithItsHotSpotAtNineEight) {
   EXPECT_FALSE(::SendMessageW(form.hwnd(), WM_SETCURSOR, reinterpret_cast<WPARAM>(form.Text1.hwnd()),
                               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
   form.Unload();
+}
+
+std::uint32_t Fnv1a(const std::uint8_t* bytes, std::size_t size) {
+  std::uint32_t hash = 0x811C9DC5u;
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * 0x01000193u;
+  return hash;
+}
+
+// The pictures are stored packed; unpacked they must be the drawn pictures pixel for
+// pixel (the sums are those of resources/splash.bmp and about.bmp's pixel rows), and
+// a damaged copy must give no picture rather than a wrong or half-written one.
+TEST(Resources, PackedPicturesUnpackToTheDrawnPixelsAndDamageIsRefused) {
+  HINSTANCE self = ::GetModuleHandleW(nullptr);
+  struct Expected {
+    int resource, width, height;
+    std::uint32_t sum;
+  };
+  for (const Expected& want :
+       {Expected{IDB_SPLASH, 420, 222, 0xA3AC5E04u}, Expected{IDB_ABOUT, 115, 115, 0xFF266F1Bu}}) {
+    toolkit::UniqueBitmap picture = toolkit::LoadPackedPicture(self, want.resource);
+    ASSERT_TRUE(picture) << want.resource;
+    DIBSECTION dib{};
+    ASSERT_EQ(::GetObjectW(picture.get(), sizeof dib, &dib), static_cast<int>(sizeof dib));
+    EXPECT_EQ(dib.dsBm.bmWidth, want.width);
+    EXPECT_EQ(dib.dsBm.bmHeight, want.height);
+    EXPECT_EQ(dib.dsBm.bmBitsPixel, 24);
+    const auto size = static_cast<std::size_t>(dib.dsBm.bmWidthBytes) * static_cast<std::size_t>(want.height);
+    EXPECT_EQ(Fnv1a(static_cast<const std::uint8_t*>(dib.dsBm.bmBits), size), want.sum) << want.resource;
+
+    HRSRC found = ::FindResourceW(self, MAKEINTRESOURCEW(want.resource), MAKEINTRESOURCEW(10));
+    const auto* data = static_cast<const std::uint8_t*>(::LockResource(::LoadResource(self, found)));
+    std::vector<std::uint8_t> stream(data + sizeof(BITMAPINFOHEADER), data + ::SizeofResource(self, found));
+    std::vector<std::uint8_t> out(size);
+    ASSERT_TRUE(toolkit::Inflate(stream, out));
+    EXPECT_FALSE(toolkit::Inflate(std::span(stream).first(stream.size() / 2), out)) << "cut short";
+    EXPECT_FALSE(toolkit::Inflate(stream, std::span(out).first(size - 1))) << "more than the room";
+    std::vector<std::uint8_t> bigger(size + 1);
+    EXPECT_FALSE(toolkit::Inflate(stream, bigger)) << "less than the room";
+    for (std::size_t at : {std::size_t{0}, std::size_t{2}, stream.size() / 3, stream.size() - 2}) {
+      std::vector<std::uint8_t> damaged = stream;
+      damaged[at] ^= 0x5A;
+      EXPECT_FALSE(toolkit::Inflate(damaged, out)) << "byte " << at << " changed";
+    }
+  }
+}
+
+// The two other kinds of block a zlib stream may hold: fixed codes, with a copy of
+// earlier output, and stored bytes.
+TEST(Resources, UnpackingReadsFixedCodeAndStoredBlocks) {
+  constexpr std::string_view kText = "Morvane Morvane Morvane!";
+  const std::vector<std::uint8_t> fixed = {0x78, 0xDA, 0xF3, 0xCD, 0x2F, 0x2A, 0x4B, 0xCC, 0x4B, 0x55,
+                                           0xF0, 0x45, 0xA5, 0x15, 0x01, 0x71, 0xC2, 0x08, 0xEA};
+  const std::vector<std::uint8_t> stored = {0x78, 0x01, 0x01, 0x18, 0x00, 0xE7, 0xFF, 'M',  'o',  'r',  'v', 'a',
+                                            'n',  'e',  ' ',  'M',  'o',  'r',  'v',  'a',  'n',  'e',  ' ', 'M',
+                                            'o',  'r',  'v',  'a',  'n',  'e',  '!',  0x71, 0xC2, 0x08, 0xEA};
+  for (const auto& stream : {fixed, stored}) {
+    std::vector<std::uint8_t> out(kText.size());
+    ASSERT_TRUE(toolkit::Inflate(stream, out));
+    EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(out.data()), out.size()), kText);
+  }
 }
 
 TEST(Resources, TheVersionInformationNamesTheProgram) {

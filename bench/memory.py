@@ -1,0 +1,214 @@
+"""Where the program's private memory goes, and whether About keeps any of it.
+
+Prints figures only; nothing here passes or fails.
+
+  1. RssAnon (Linux /proc/pid/status) of the program 3 s after the main window
+     shows, pointer parked off the windows, against `hello_window.exe dlls` in
+     the same state; and, for both, the anonymous pages of each mapping in
+     /proc/pid/smaps, grouped by the file mapped (a PE DLL's written pages) or as
+     unnamed memory (heaps, stacks, DIB sections), largest differences first.
+  2. A soak: 关于 opened and closed SOAK_CYCLES times (default 500) through the
+     UI driver, RssAnon read every 100 cycles; growth per 100 cycles over the
+     cycles after the first 100 (which warm caches up).
+
+Environment: BUILD_DIR (default build/windows), SOAK_CYCLES, BENCH_TOOLS (folder
+with hello_window.exe, default build/bench-tools: built here when missing).
+Run by bench/memory.sh (or under the environment of scripts/wine-env.sh).
+"""
+
+from __future__ import annotations
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from collections import defaultdict
+from pathlib import Path
+from typing import Dict, List
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
+import harness  # noqa: E402
+from harness import MAIN, ProgramRun, UiDriver  # noqa: E402
+
+KIB = 1024
+MIB = 1024 * 1024
+HELLO = "bench-hello"
+ABOUT = "关于"
+COMMAND3 = 104  # 关于 on the main window
+ABOUT_OK = 301  # 确定 on the About window
+SETTLE_S = 3.0
+ROOT = Path(__file__).resolve().parents[1]
+BENCH_TOOLS = Path(os.environ.get("BENCH_TOOLS") or ROOT / "build" / "bench-tools")
+
+
+def log(*args) -> None:
+    print(*args, file=sys.stderr, flush=True)
+
+
+def xdotool(sess, *args: str) -> bool:
+    if shutil.which("xdotool") is None:
+        return False
+    env = dict(os.environ, DISPLAY=sess.display)
+    return subprocess.run(["xdotool", *args], env=env, timeout=10, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0
+
+
+def park_pointer(sess) -> bool:
+    return xdotool(sess, "mousemove", "2", "1020")
+
+
+def linux_pid_of(exe: Path, first_guess: int) -> int:
+    """The Linux process running the .exe (the wine loader execs into it)."""
+    for pid in [first_guess] + [int(p) for p in os.listdir("/proc") if p.isdigit()]:
+        try:
+            if Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0", 1)[0] == str(exe).encode():
+                return pid
+        except OSError:
+            continue
+    raise harness.HarnessError(f"no Linux process runs {exe}")
+
+
+def rss_anon(pid: int) -> int:
+    text = Path(f"/proc/{pid}/status").read_text()
+    return int(re.search(r"^RssAnon:\s+(\d+)", text, re.M).group(1)) * KIB
+
+
+# Wine puts the Windows side's own allocations (heaps, thread stacks, DIB sections) low
+# in the address space; the Linux libraries' (malloc arenas, X11, FreeType) sit high.
+UNIX_SIDE = 0x7F0000000000
+
+
+def smaps_anon(pid: int) -> Dict[str, int]:
+    """Anonymous bytes per mapping name; unnamed mappings split into the Windows and
+    the Linux side."""
+    out: Dict[str, int] = defaultdict(int)
+    name = ""
+    for line in Path(f"/proc/{pid}/smaps").read_text().splitlines():
+        fields = line.split()
+        if re.match(r"^[0-9a-f]+-[0-9a-f]+ ", line):
+            start = int(fields[0].split("-")[0], 16)
+            if len(fields) > 5:
+                name = fields[5]
+            elif start < UNIX_SIDE:
+                name = "(unnamed, Windows side: heaps, thread stacks, DIB sections)"
+            else:
+                name = "(unnamed, Linux side: malloc, X11, FreeType)"
+            name = os.path.basename(name) if name.startswith("/") else name
+        elif fields and fields[0] == "Anonymous:":
+            out[name] += int(fields[1]) * KIB
+    return out
+
+
+def ensure_hello() -> Path:
+    exe = BENCH_TOOLS / "hello_window.exe"
+    if not exe.is_file():
+        BENCH_TOOLS.mkdir(parents=True, exist_ok=True)
+        cxx = os.environ.get("MINGW_CXX", "x86_64-w64-mingw32-g++-posix")
+        subprocess.run([cxx, "-O2", "-municode", "-mwindows", "-static", "-o", str(exe),
+                        str(ROOT / "bench" / "hello_window.cpp"), "-lcomctl32"], check=True)
+    return exe
+
+
+def measure_hello(sess, driver) -> Dict[str, int]:
+    folder = Path(tempfile.mkdtemp(prefix="morvane-mem-hello-"))
+    exe = folder / "hello_window.exe"
+    shutil.copy2(ensure_hello(), exe)
+    proc = subprocess.Popen([sess.wine, str(exe), "dlls"], cwd=str(folder), env=sess.env(),
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        if not driver.wait(HELLO, 30):
+            raise harness.HarnessError("hello_window.exe never showed its window")
+        time.sleep(SETTLE_S)
+        pid = linux_pid_of(exe, proc.pid)
+        maps = smaps_anon(pid)
+        maps["RssAnon"] = rss_anon(pid)
+        return maps
+    finally:
+        try:
+            driver.close_window(HELLO)
+        except harness.DriverError:
+            pass
+        try:
+            proc.wait(5)
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def about_cycle(driver) -> None:
+    driver.click(MAIN, COMMAND3)
+    if not driver.wait(ABOUT, 5):
+        raise harness.HarnessError("关于 did not open the About window")
+    driver.click(ABOUT, ABOUT_OK)
+    if not driver.gone(ABOUT, 5):
+        raise harness.HarnessError("确定 did not close the About window")
+
+
+def main() -> int:
+    cycles = int(os.environ.get("SOAK_CYCLES", "500"))
+    sess = harness.session()
+    driver = UiDriver(sess)
+    park_pointer(sess)
+    try:
+        log("hello_window.exe dlls ...")
+        hello = measure_hello(sess, driver)
+        log("the program ...")
+        run = ProgramRun(sess, driver)
+        try:
+            run.start()
+            if not driver.wait(MAIN, 60):
+                raise harness.HarnessError("no main window")
+            park_pointer(sess)
+            time.sleep(SETTLE_S)
+            pid = linux_pid_of(run.exe, run.proc.pid)
+            program = smaps_anon(pid)
+            program["RssAnon"] = rss_anon(pid)
+
+            print(f"program: {program_exe_size()} bytes; RssAnon {program['RssAnon'] / MIB:.2f} MiB, "
+                  f"hello_window.exe dlls {hello['RssAnon'] / MIB:.2f} MiB, "
+                  f"above it {(program['RssAnon'] - hello['RssAnon']) / MIB:.2f} MiB "
+                  f"(3 s after the window showed, pointer parked)")
+            print("anonymous pages by mapping, KiB (program, hello dlls, difference), largest differences first:")
+            names = set(program) | set(hello)
+            names.discard("RssAnon")
+            rows = sorted(names, key=lambda n: -abs(program.get(n, 0) - hello.get(n, 0)))
+            for n in rows[:15]:
+                p, h = program.get(n, 0), hello.get(n, 0)
+                if p == h == 0:
+                    continue
+                print(f"  {p // KIB:7d} {h // KIB:7d} {(p - h) // KIB:+7d}  {n}")
+
+            if cycles <= 0:
+                return 0
+            log(f"About soak, {cycles} cycles ...")
+            samples: List[int] = [rss_anon(pid)]
+            started = time.monotonic()
+            for n in range(1, cycles + 1):
+                about_cycle(driver)
+                if n % 100 == 0:
+                    time.sleep(0.5)
+                    samples.append(rss_anon(pid))
+            took = time.monotonic() - started
+            print(f"About soak: {cycles} open/close cycles in {took:.0f} s; RssAnon every 100 cycles, KiB: "
+                  + ", ".join(str(s // KIB) for s in samples))
+            if len(samples) > 2:
+                per100 = (samples[-1] - samples[1]) / (len(samples) - 2)
+                print(f"About soak: growth {per100 / 1000:.1f} kB per 100 cycles after the first 100 "
+                      f"(first 100: {(samples[1] - samples[0]) / 1000:+.1f} kB)")
+        finally:
+            run.stop()
+    finally:
+        driver.close()
+    return 0
+
+
+def program_exe_size() -> int:
+    return harness.program_path().stat().st_size
+
+
+if __name__ == "__main__":
+    sys.exit(main())
