@@ -79,10 +79,10 @@ void TrayIcon::Delete() {
   icon_.reset();
 }
 
-UINT TaskbarCreatedMessage() {
-  static const UINT message = ::RegisterWindowMessageW(L"TaskbarCreated");
-  return message;
-}
+// Registered before the program's first window, so no lock guards it.
+const UINT taskbar_created = ::RegisterWindowMessageW(L"TaskbarCreated");
+
+UINT TaskbarCreatedMessage() { return taskbar_created; }
 
 void AllowTaskbarCreated(HWND window) {
   // Fails only in a low-integrity process, which receives the message anyway.
