@@ -364,6 +364,24 @@ def dib_icon(width, bpp, xor_rows, mask_rows, palette=None):
     return header + pal + bytes(xor) + and_
 
 
+def png_prediction(kind, line, prev, x):
+    """What PNG filter `kind` predicts for byte x of an RGBA row (`line` decoded up to x),
+    from the row above, `prev`."""
+    a = line[x - 4] if x >= 4 else 0
+    b = prev[x]
+    c = prev[x - 4] if x >= 4 else 0
+    if kind == 0:
+        return 0
+    if kind == 1:
+        return a
+    if kind == 2:
+        return b
+    if kind == 3:
+        return (a + b) // 2
+    pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
+    return a if pa <= pb and pa <= pc else b if pb <= pc else c
+
+
 def png_rgba(rows):
     """A PNG of RGBA rows (8 bits a channel), each row with whichever of the five
     PNG filters leaves the smallest sum of differences, packed by zlib at level 9."""
@@ -376,21 +394,7 @@ def png_rgba(rows):
         for kind in range(5):
             f = bytearray([kind])
             for x in range(4 * w):
-                a = line[x - 4] if x >= 4 else 0
-                b = prev[x]
-                c = prev[x - 4] if x >= 4 else 0
-                if kind == 0:
-                    pred = 0
-                elif kind == 1:
-                    pred = a
-                elif kind == 2:
-                    pred = b
-                elif kind == 3:
-                    pred = (a + b) // 2
-                else:
-                    pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
-                    pred = a if pa <= pb and pa <= pc else b if pb <= pc else c
-                f.append((line[x] - pred) & 255)
+                f.append((line[x] - png_prediction(kind, line, prev, x)) & 255)
             cost = sum(v if v < 128 else 256 - v for v in f[1:])
             if best is None or cost < best[0]:
                 best = (cost, f)
@@ -424,21 +428,7 @@ def read_png_rgba(data):
         kind = raw[y * (stride + 1)]
         line = bytearray(raw[y * (stride + 1) + 1: (y + 1) * (stride + 1)])
         for x in range(stride):
-            a = line[x - 4] if x >= 4 else 0
-            b = prev[x]
-            c = prev[x - 4] if x >= 4 else 0
-            if kind == 0:
-                pred = 0
-            elif kind == 1:
-                pred = a
-            elif kind == 2:
-                pred = b
-            elif kind == 3:
-                pred = (a + b) // 2
-            else:
-                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
-                pred = a if pa <= pb and pa <= pc else b if pb <= pc else c
-            line[x] = (line[x] + pred) & 255
+            line[x] = (line[x] + png_prediction(kind, line, prev, x)) & 255
         rows.append([tuple(line[4 * x: 4 * x + 4]) for x in range(w)])
         prev = line
     return w, h, rows
