@@ -35,6 +35,18 @@ DWORD FormStyle(const FormOptions& options) {
 
 UniqueBitmap LoadPicture(int resource) { return LoadPackedPicture(Instance(), resource); }
 
+// Where the file has no image of the size (20 px at 125 %), comctl32's
+// LoadIconWithScaleDown makes it from a larger one; LoadImage would blow the 16 px one
+// up. It is looked up by name: mingw's import library lacks it.
+HICON LoadIconAtSize(int resource, int width, int height) {
+  using ScaleDown = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
+  const auto scale_down = reinterpret_cast<ScaleDown>(
+      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"comctl32.dll"), "LoadIconWithScaleDown")));
+  HICON icon = nullptr;
+  if (scale_down && SUCCEEDED(scale_down(Instance(), MAKEINTRESOURCEW(resource), width, height, &icon))) return icon;
+  return static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(resource), IMAGE_ICON, width, height, 0));
+}
+
 // The program's one copy of an icon at a size, loaded on first use and kept for the
 // rest of the run. Windows opened again and again (About) reuse it rather than load
 // it anew each time: under Wine every icon loaded and destroyed leaves memory behind.
@@ -48,8 +60,7 @@ HICON SharedIcon(int resource, int width, int height) {
   std::vector<LoadedIcon>& loaded = loaded_icons;
   for (const LoadedIcon& l : loaded)
     if (l.resource == resource && l.width == width && l.height == height) return l.icon.get();
-  UniqueIcon icon(
-      static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(resource), IMAGE_ICON, width, height, 0)));
+  UniqueIcon icon(LoadIconAtSize(resource, width, height));
   if (!icon) return nullptr;
   loaded.push_back({resource, width, height, std::move(icon)});
   return loaded.back().icon.get();
