@@ -10,9 +10,13 @@ Prints figures only; nothing here passes or fails.
   2. A soak: 关于 opened and closed SOAK_CYCLES times (default 500) through the
      UI driver, RssAnon read every 100 cycles; growth per 100 cycles over the
      cycles after the first 100 (which warm caches up).
+  3. What Wine itself keeps of each static control destroyed (static_font_leak.exe,
+     a bare Win32 program): the system's and the common controls 6 statics, with and
+     without a font. The labels of About are common controls 6 statics with a font.
 
 Environment: BUILD_DIR (default build/windows), SOAK_CYCLES, BENCH_TOOLS (folder
-with hello_window.exe, default build/bench-tools: built here when missing).
+with hello_window.exe and static_font_leak.exe, default build/bench-tools: built here
+when missing).
 Run by bench/memory.sh (or under the environment of scripts/wine-env.sh).
 """
 
@@ -102,14 +106,26 @@ def smaps_anon(pid: int) -> Dict[str, int]:
     return out
 
 
-def ensure_hello() -> Path:
-    exe = BENCH_TOOLS / "hello_window.exe"
+def ensure_tool(name: str, *flags: str) -> Path:
+    exe = BENCH_TOOLS / f"{name}.exe"
     if not exe.is_file():
         BENCH_TOOLS.mkdir(parents=True, exist_ok=True)
         cxx = os.environ.get("MINGW_CXX", "x86_64-w64-mingw32-g++-posix")
-        subprocess.run([cxx, "-O2", "-municode", "-mwindows", "-static", "-o", str(exe),
-                        str(ROOT / "bench" / "hello_window.cpp"), "-lcomctl32"], check=True)
+        subprocess.run([cxx, "-O2", "-municode", "-static", "-o", str(exe), str(ROOT / "bench" / f"{name}.cpp"),
+                        *flags], check=True)
     return exe
+
+
+def ensure_hello() -> Path:
+    return ensure_tool("hello_window", "-mwindows", "-lcomctl32")
+
+
+def print_static_leak(sess) -> None:
+    exe = ensure_tool("static_font_leak", "-lgdi32")
+    for args in ([], ["font"], ["v6"], ["v6", "font"]):
+        out = subprocess.run([sess.wine, str(exe), *args], env=sess.env(), stdout=subprocess.PIPE,
+                             stderr=subprocess.DEVNULL, timeout=60, text=True).stdout.strip()
+        print(f"bare Win32: {out}")
 
 
 def measure_hello(sess, driver) -> Dict[str, int]:
@@ -201,6 +217,7 @@ def main() -> int:
                       f"(first 100: {(samples[1] - samples[0]) / 1000:+.1f} kB)")
         finally:
             run.stop()
+        print_static_leak(sess)
     finally:
         driver.close()
     return 0

@@ -60,6 +60,8 @@ class Control {
   virtual void OnCommand(int /*notification*/) {}
   virtual void AfterCreate() {}
   virtual void BeforeDestroy() {}
+  // Whether the control draws text and so is given the form's font.
+  [[nodiscard]] virtual bool DrawsText() const noexcept { return true; }
 
   Form& form_;
   int id_;
@@ -151,6 +153,8 @@ class PictureBox final : public Control {
   [[nodiscard]] int BitmapResource() const noexcept { return bitmap_resource_; }
 
  private:
+  // The form draws the picture; a font would only cost memory (see Form::SetFont).
+  [[nodiscard]] bool DrawsText() const noexcept override { return false; }
   int bitmap_resource_;
 };
 

@@ -216,7 +216,7 @@ void Form::CreateControls() {
                           style, r.left, r.top, r.right - r.left, r.bottom - r.top, hwnd_,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(control->id_)), Instance(), nullptr);
     if (!control->hwnd_) continue;
-    ::SendMessageW(control->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control)), FALSE);
+    SetFont(*control, false);
     if (control->bottom_most_)
       ::SetWindowPos(control->hwnd_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     control->AfterCreate();
@@ -314,13 +314,21 @@ HFONT Form::FontFor(const Control& control) const {
   return SharedFont(control.font_ ? *control.font_ : DefaultFont(), dpi_);
 }
 
+void Form::SetFont(const Control& control, bool redraw) const {
+  // Only controls that draw text get a font: under Wine a static control keeps a small
+  // record per window once it is given a font and never frees it, so each picture box
+  // of a form opened again and again (About) would leave 24 bytes behind every time.
+  if (!control.DrawsText()) return;
+  ::SendMessageW(control.hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(control)), redraw ? TRUE : FALSE);
+}
+
 void Form::LayOut() {
   for (Control* control : controls_) {
     if (!control->hwnd_) continue;
     const RECT r = ControlRect(*control);
     ::SetWindowPos(control->hwnd_, nullptr, r.left, r.top, r.right - r.left, r.bottom - r.top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
-    ::SendMessageW(control->hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(FontFor(*control)), TRUE);
+    SetFont(*control, true);
   }
 }
 

@@ -119,6 +119,7 @@ class Form {
   [[nodiscard]] RECT ControlRect(const Control& control) const;
   [[nodiscard]] Control* FindControl(HWND control) const;
   [[nodiscard]] HFONT FontFor(const Control& control) const;
+  void SetFont(const Control& control, bool redraw) const;
 
   void OnCommand(WPARAM wparam, LPARAM lparam);
   LRESULT OnCtlColor(HDC dc, HWND control);
