@@ -37,6 +37,9 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import harness  # noqa: E402
 from harness import MAIN, ProgramRun, UiDriver  # noqa: E402
 
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+from bench import park_pointer  # noqa: E402
+
 KIB = 1024
 MIB = 1024 * 1024
 HELLO = "bench-hello"
@@ -50,18 +53,6 @@ BENCH_TOOLS = Path(os.environ.get("BENCH_TOOLS") or ROOT / "build" / "bench-tool
 
 def log(*args) -> None:
     print(*args, file=sys.stderr, flush=True)
-
-
-def xdotool(sess, *args: str) -> bool:
-    if shutil.which("xdotool") is None:
-        return False
-    env = dict(os.environ, DISPLAY=sess.display)
-    return subprocess.run(["xdotool", *args], env=env, timeout=10, stdout=subprocess.DEVNULL,
-                          stderr=subprocess.DEVNULL).returncode == 0
-
-
-def park_pointer(sess) -> bool:
-    return xdotool(sess, "mousemove", "2", "1020")
 
 
 def linux_pid_of(exe: Path, first_guess: int) -> int:
