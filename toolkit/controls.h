@@ -39,8 +39,8 @@ class Control {
 
   void SetForeColor(COLORREF color) noexcept { fore_color_ = color; }
   [[nodiscard]] std::optional<COLORREF> ForeColor() const noexcept { return fore_color_; }
-  void SetFont(FontSpec font) { font_ = std::move(font); }
-  [[nodiscard]] const std::optional<FontSpec>& Font() const noexcept { return font_; }
+  void SetFont(FontChoice font) { font_ = std::move(font); }
+  [[nodiscard]] const std::optional<FontChoice>& Font() const noexcept { return font_; }
   // Keeps the control below its siblings (a label that a button overlaps).
   void SetBottomMost() noexcept { bottom_most_ = true; }
 
@@ -73,7 +73,7 @@ class Control {
   bool bottom_most_ = false;
   bool auto_size_ = false;
   std::optional<COLORREF> fore_color_;
-  std::optional<FontSpec> font_;
+  std::optional<FontChoice> font_;
 
  protected:
   HWND hwnd_ = nullptr;  // set and cleared by the form

@@ -28,7 +28,7 @@ bool FaceInstalled(const std::wstring& face) {
 std::vector<std::pair<std::wstring, std::wstring>> resolved_faces;
 
 struct MadeFont {
-  FontSpec spec;
+  FontChoice asked;
   int dpi;
   UniqueFont font;
 };
@@ -36,9 +36,9 @@ std::vector<MadeFont> shared_fonts;
 
 }  // namespace
 
-FontSpec DefaultFont() { return FontSpec{}; }
+FontChoice DefaultFont() { return FontChoice{}; }
 
-FontSpec YaHei(int points, int weight) { return FontSpec{L"\u5FAE\u8F6F\u96C5\u9ED1", points, weight}; }
+FontChoice YaHei(int points, int weight) { return FontChoice{L"\u5FAE\u8F6F\u96C5\u9ED1", points, weight}; }
 
 std::wstring ResolveFace(const std::wstring& face) {
   for (const auto& [asked, chosen] : resolved_faces)
@@ -60,7 +60,7 @@ std::wstring ResolveFace(const std::wstring& face) {
   return chosen;
 }
 
-UniqueFont CreateFontForDpi(const FontSpec& wanted, int dpi) {
+UniqueFont CreateFontForDpi(const FontChoice& wanted, int dpi) {
   LOGFONTW font{};
   font.lfHeight = -::MulDiv(wanted.points, dpi, 72);
   font.lfWeight = wanted.weight;
@@ -72,9 +72,9 @@ UniqueFont CreateFontForDpi(const FontSpec& wanted, int dpi) {
   return UniqueFont(::CreateFontIndirectW(&font));
 }
 
-HFONT SharedFont(const FontSpec& wanted, int dpi) {
+HFONT SharedFont(const FontChoice& wanted, int dpi) {
   for (const MadeFont& made : shared_fonts)
-    if (made.dpi == dpi && made.spec == wanted) return made.font.get();
+    if (made.dpi == dpi && made.asked == wanted) return made.font.get();
   UniqueFont font = CreateFontForDpi(wanted, dpi);
   if (!font) return nullptr;  // asked for again next time
   shared_fonts.push_back({wanted, dpi, std::move(font)});

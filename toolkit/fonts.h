@@ -9,29 +9,29 @@
 
 namespace toolkit {
 
-struct FontSpec {
+struct FontChoice {
   std::wstring face = L"Microsoft YaHei UI";
   int points = 9;
   int weight = FW_NORMAL;
 
-  friend bool operator==(const FontSpec&, const FontSpec&) = default;
+  friend bool operator==(const FontChoice&, const FontChoice&) = default;
 };
 
 // The font of controls that name none.
-[[nodiscard]] FontSpec DefaultFont();
+[[nodiscard]] FontChoice DefaultFont();
 
 // "微软雅黑" (Microsoft YaHei), where a window names its font.
-[[nodiscard]] FontSpec YaHei(int points, int weight);
+[[nodiscard]] FontChoice YaHei(int points, int weight);
 
 // The face a font will use: the one asked for when installed, else the
 // first installed CJK face of a fixed list, else the one asked for (the font mapper decides).
 [[nodiscard]] std::wstring ResolveFace(const std::wstring& face);
 
-[[nodiscard]] UniqueFont CreateFontForDpi(const FontSpec& wanted, int dpi);
+[[nodiscard]] UniqueFont CreateFontForDpi(const FontChoice& wanted, int dpi);
 
 // The program's one font for `wanted` at `dpi`, made on first use and kept for the
 // rest of the run, so every window shares it and no window is ever left holding a
 // deleted one (as after a move to another DPI). User-interface thread only.
-[[nodiscard]] HFONT SharedFont(const FontSpec& wanted, int dpi);
+[[nodiscard]] HFONT SharedFont(const FontChoice& wanted, int dpi);
 
 }  // namespace toolkit

@@ -229,7 +229,7 @@ bool HasGlyphs(HFONT font, const wchar_t* text) {
 // another installed CJK face.
 TEST(Fonts, NamedAndDefaultFontsHaveTheChineseGlyphsAtEveryScale) {
   for (int dpi : {96, 144}) {
-    for (const toolkit::FontSpec& wanted :
+    for (const toolkit::FontChoice& wanted :
          {toolkit::YaHei(12, FW_BOLD), toolkit::YaHei(9, FW_NORMAL), toolkit::DefaultFont()}) {
       toolkit::UniqueFont font = toolkit::CreateFontForDpi(wanted, dpi);
       ASSERT_TRUE(font);
