@@ -54,8 +54,4 @@ void SlotTexts::Fill(toolkit::Label& slot1, toolkit::Label& slot2) {
   if (auto text = AdvertText(gg2_->Take())) slot2.SetCaption(*text);
 }
 
-void FillSlots(toolkit::Label& slot1, toolkit::Label& slot2, toolkit::Inet& inet1, std::wstring_view host) {
-  SlotTexts(inet1, host, toolkit::InetClock::now() + kLoadBudget).Fill(slot1, slot2);
-}
-
 }  // namespace adverts

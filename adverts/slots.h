@@ -38,7 +38,4 @@ class SlotTexts {
   toolkit::InetClock::time_point deadline_;
 };
 
-// Fetches both texts now and fills the slots, within kLoadBudget.
-void FillSlots(toolkit::Label& slot1, toolkit::Label& slot2, toolkit::Inet& inet1, std::wstring_view host);
-
 }  // namespace adverts

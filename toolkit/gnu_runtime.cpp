@@ -1,7 +1,8 @@
 // How the program ends when the C++ runtime meets an error it reports by exception
 // (memory exhausted, a container asked to grow past its maximum): at once, with
-// std::abort. Nothing in the program catches these, and an exception nobody catches
-// ends the program in std::terminate, which aborts, so the outcome is the same.
+// std::abort. An exception nobody catches ends the program in std::terminate, which
+// aborts, so the outcome is the same. (The fetch worker's catch-all serves runtimes
+// that do throw, such as Visual C++'s.)
 //
 // Built with the GNU runtime only, and linked straight into the program (not through
 // a library), so these definitions take the place of the runtime's own. Those throw

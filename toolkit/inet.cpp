@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "toolkit/handles.h"
-#include "toolkit/message_loop.h"
 
 namespace toolkit {
 namespace {
@@ -192,13 +191,6 @@ class WorkerFetch final : public InetFetch {
 constexpr SIZE_T kWorkerStack = 256 * 1024;
 
 }  // namespace
-
-std::optional<InetResponse> Inet::OpenUrl(std::wstring_view url, std::chrono::milliseconds limit) {
-  if (limit <= std::chrono::milliseconds::zero()) return std::nullopt;
-  const std::unique_ptr<InetFetch> fetch = Begin(url, InetClock::now() + limit);
-  toolkit::PumpMessagesUntil([&] { return fetch->Done(); }, limit);
-  return fetch->Take();
-}
 
 std::unique_ptr<InetFetch> Inet1::Begin(std::wstring_view url, InetClock::time_point deadline) {
   std::optional<Target> target = Crack(url);

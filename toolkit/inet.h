@@ -63,10 +63,6 @@ class Inet {
   // Sends the request for `url` at once and returns without waiting. The fetch gives
   // up by itself at `deadline`.
   [[nodiscard]] virtual std::unique_ptr<InetFetch> Begin(std::wstring_view url, InetClock::time_point deadline) = 0;
-
-  // Fetches `url` and waits for its response, dispatching the thread's window
-  // messages meanwhile; none when no whole response came within `limit`.
-  std::optional<InetResponse> OpenUrl(std::wstring_view url, std::chrono::milliseconds limit);
 };
 
 // The real fetch, through WinINet, one worker thread per request.

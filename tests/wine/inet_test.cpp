@@ -246,6 +246,21 @@ std::wstring ClosedPortHost() {
   return host;
 }
 
+// Fetches `url` and waits for it as the load does, messages flowing; none when no
+// whole response came within `limit`.
+std::optional<toolkit::InetResponse> OpenUrl(toolkit::Inet& inet, std::wstring_view url,
+                                             std::chrono::milliseconds limit) {
+  if (limit <= 0ms) return std::nullopt;
+  const std::unique_ptr<toolkit::InetFetch> fetch = inet.Begin(url, Clock::now() + limit);
+  toolkit::PumpMessagesUntil([&] { return fetch->Done(); }, limit);
+  return fetch->Take();
+}
+
+// Both texts asked for now and the slots filled, within the load's budget.
+void FillSlots(toolkit::Label& slot1, toolkit::Label& slot2, toolkit::Inet& inet, std::wstring_view host) {
+  adverts::SlotTexts(inet, host, Clock::now() + adverts::kLoadBudget).Fill(slot1, slot2);
+}
+
 // Ticks of a thread timer while the calling thread waits: the proof that messages flow.
 struct TickCounter {
   TickCounter() { id = ::SetTimer(nullptr, 0, 100, &TickCounter::OnTick); }
@@ -273,7 +288,7 @@ TEST_F(InetFetch, ReturnsTheBodyStatusAndContentTypeOfAnyAnswer) {
   server_.Serve("/empty.txt", Whole("200 OK", ""));
   server_.Serve("/error.txt", Whole("500 Internal Server Error", "boom"));
 
-  auto gbk = inet1_.OpenUrl(server_.Url(L"/gbk.txt"), 5s);
+  auto gbk = OpenUrl(inet1_, server_.Url(L"/gbk.txt"), 5s);
   ASSERT_TRUE(gbk);
   EXPECT_EQ(gbk->status, 200u);
   EXPECT_TRUE(gbk->Succeeded());
@@ -281,21 +296,21 @@ TEST_F(InetFetch, ReturnsTheBodyStatusAndContentTypeOfAnyAnswer) {
   EXPECT_EQ(gbk->content_type, "text/plain; charset=GBK");
   EXPECT_FALSE(gbk->truncated);
 
-  auto utf8 = inet1_.OpenUrl(server_.Url(L"/utf8.txt"), 5s);
+  auto utf8 = OpenUrl(inet1_, server_.Url(L"/utf8.txt"), 5s);
   ASSERT_TRUE(utf8);
   EXPECT_EQ(utf8->body, kUtf8Ad);
 
-  auto empty = inet1_.OpenUrl(server_.Url(L"/empty.txt"), 5s);
+  auto empty = OpenUrl(inet1_, server_.Url(L"/empty.txt"), 5s);
   ASSERT_TRUE(empty);
   EXPECT_EQ(empty->status, 200u);
   EXPECT_EQ(empty->body, "");
 
-  auto missing = inet1_.OpenUrl(server_.Url(L"/missing.txt"), 5s);
+  auto missing = OpenUrl(inet1_, server_.Url(L"/missing.txt"), 5s);
   ASSERT_TRUE(missing);
   EXPECT_EQ(missing->status, 404u);
   EXPECT_FALSE(missing->Succeeded());
 
-  auto error = inet1_.OpenUrl(server_.Url(L"/error.txt"), 5s);
+  auto error = OpenUrl(inet1_, server_.Url(L"/error.txt"), 5s);
   ASSERT_TRUE(error);
   EXPECT_EQ(error->status, 500u);
   EXPECT_FALSE(error->Succeeded());
@@ -306,11 +321,11 @@ TEST_F(InetFetch, ReturnsTheBodyStatusAndContentTypeOfAnyAnswer) {
 
 TEST_F(InetFetch, NoServerOrNoHttpUrlIsNoResponse) {
   const auto start = Clock::now();
-  EXPECT_FALSE(inet1_.OpenUrl(L"http://" + ClosedPortHost() + L"/gg1.txt", 5s));
+  EXPECT_FALSE(OpenUrl(inet1_, L"http://" + ClosedPortHost() + L"/gg1.txt", 5s));
   EXPECT_LT(SecondsSince(start), 4.0);
-  EXPECT_FALSE(inet1_.OpenUrl(L"ftp://127.0.0.1/gg1.txt", 5s));
-  EXPECT_FALSE(inet1_.OpenUrl(L"not a url", 5s));
-  EXPECT_FALSE(inet1_.OpenUrl(server_.Url(L"/gg1.txt"), 0ms));
+  EXPECT_FALSE(OpenUrl(inet1_, L"ftp://127.0.0.1/gg1.txt", 5s));
+  EXPECT_FALSE(OpenUrl(inet1_, L"not a url", 5s));
+  EXPECT_FALSE(OpenUrl(inet1_, server_.Url(L"/gg1.txt"), 0ms));
 }
 
 TEST_F(InetFetch, ASilentServerIsGivenUpAtTheLimitWhileMessagesKeepFlowing) {
@@ -318,7 +333,7 @@ TEST_F(InetFetch, ASilentServerIsGivenUpAtTheLimitWhileMessagesKeepFlowing) {
   TickCounter counter;
   TickCounter::ticks = 0;
   const auto start = Clock::now();
-  EXPECT_FALSE(inet1_.OpenUrl(server_.Url(L"/gg1.txt"), 1500ms));
+  EXPECT_FALSE(OpenUrl(inet1_, server_.Url(L"/gg1.txt"), 1500ms));
   const double took = SecondsSince(start);
   EXPECT_GE(took, 1.4);
   EXPECT_LT(took, 2.2);
@@ -326,7 +341,7 @@ TEST_F(InetFetch, ASilentServerIsGivenUpAtTheLimitWhileMessagesKeepFlowing) {
 
   // The abandoned request is no obstacle to the next.
   server_.Serve("/gg2.txt", Whole("200 OK", "next"));
-  auto next = inet1_.OpenUrl(server_.Url(L"/gg2.txt"), 5s);
+  auto next = OpenUrl(inet1_, server_.Url(L"/gg2.txt"), 5s);
   ASSERT_TRUE(next);
   EXPECT_EQ(next->body, "next");
 }
@@ -334,7 +349,7 @@ TEST_F(InetFetch, ASilentServerIsGivenUpAtTheLimitWhileMessagesKeepFlowing) {
 TEST_F(InetFetch, AnEndlessBodyIsCutAtTheCap) {
   server_.Serve("/gg1.txt", Of(Reply::Kind::kEndless));
   const auto start = Clock::now();
-  auto endless = inet1_.OpenUrl(server_.Url(L"/gg1.txt"), 8s);
+  auto endless = OpenUrl(inet1_, server_.Url(L"/gg1.txt"), 8s);
   ASSERT_TRUE(endless);
   EXPECT_LT(SecondsSince(start), 5.0);
   EXPECT_EQ(endless->body.size(), toolkit::kInetBodyCap);
@@ -373,7 +388,7 @@ class AdvertSlots : public testing::Test {
     ASSERT_TRUE(form_.IsLoaded());
   }
 
-  void Fill(toolkit::Inet& inet) { adverts::FillSlots(form_.Slot1, form_.Slot2, inet, server_.Host()); }
+  void Fill(toolkit::Inet& inet) { FillSlots(form_.Slot1, form_.Slot2, inet, server_.Host()); }
 
   TestServer server_;
   toolkit::Inet1 inet1_;
@@ -408,7 +423,7 @@ TEST_F(AdvertSlots, TextsDecodeThroughTheSystemTablesWithBomAndCharset) {
 }
 
 TEST_F(AdvertSlots, NoServerLeavesBothBuiltInTexts) {
-  adverts::FillSlots(form_.Slot1, form_.Slot2, inet1_, ClosedPortHost());
+  FillSlots(form_.Slot1, form_.Slot2, inet1_, ClosedPortHost());
   EXPECT_EQ(form_.Slot1.Text(), kBuiltIn1);
   EXPECT_EQ(form_.Slot2.Text(), kBuiltIn2);
 }
