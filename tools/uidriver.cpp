@@ -43,6 +43,8 @@
 //   setclip <text>           puts the (unescaped) text on the clipboard
 //   screen                   ok <screen w> <screen h> <work l t w h>
 //   now                      ok <unix ms>
+//   clock                    ok <unix ms> <GetTickCount ms>: Wine stamps its
+//                            traces with the tick count, the tests use unix ms
 //   quit
 
 #undef _WIN32_WINNT
@@ -742,6 +744,10 @@ std::wstring dispatch(const Args& a, bool& quit) {
   if (c == L"setclip") return cmd_setclip(a);
   if (c == L"screen") return cmd_screen();
   if (c == L"now") return ok(num(static_cast<long long>(unix_ms_now())));
+  if (c == L"clock") {
+    const auto unix_ms = static_cast<long long>(unix_ms_now());
+    return ok(num(unix_ms) + L" " + num(static_cast<long long>(GetTickCount())));
+  }
   if (c == L"ping") return ok(L"pong");
   if (c == L"quit") {
     quit = true;

@@ -25,6 +25,8 @@ Environment:
 from __future__ import annotations
 
 import atexit
+import collections
+import contextlib
 import os
 import queue
 import shutil
@@ -37,6 +39,8 @@ import time
 from dataclasses import dataclass
 from pathlib import Path
 from typing import Callable, List, Optional, Tuple, TypeVar
+
+import timeline
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
 PROGRAM_NAME = "MorvaneShutdown.exe"
@@ -283,6 +287,8 @@ class Session:
         self._ensure_prefix()
         # Keep one wineserver for the whole run instead of one per program.
         subprocess.run([self.wineserver, "-p"], env=self.env(), check=False)
+        if timeline.enabled():
+            self._keep_trace_short()
         self._stubs_placed = True
         place_stubs(self.prefix)
         prove_stubs_run(self.wine, self.env(), self.prefix)
@@ -321,6 +327,13 @@ class Session:
         # leaving them to a window manager that a bare Xvfb doesn't have.
         subprocess.run([self.wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
                         "/d", "N", "/f"], env=self.env(), check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def _keep_trace_short(self) -> None:
+        """Limits what Wine traces of the program to what timeline.py reads."""
+        settings = self.prefix / "morvane-trace.reg"
+        settings.write_text(timeline.prefix_settings(), encoding="utf-16")
+        subprocess.run([self.wine, "reg", "import", windows_path(self.prefix, settings)], env=self.env(), check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def kill_wine(self) -> None:
@@ -414,6 +427,8 @@ class UiDriver:
             cwd=str(tools_dir()),
         )
         self._lines: "queue.Queue[Optional[str]]" = queue.Queue()
+        # The recent calls, for explaining a failed timing check.
+        self.calls: "collections.deque[timeline.DriverCall]" = collections.deque(maxlen=4000)
         threading.Thread(target=self._read, daemon=True).start()
         self.call("ping", timeout=60)
 
@@ -435,6 +450,7 @@ class UiDriver:
 
     def raw(self, *args, timeout: float = 15.0) -> str:
         line = "\t".join(str(a) for a in args) + "\n"
+        asked = timeline.now_ms()
         assert self._proc.stdin is not None
         try:
             self._proc.stdin.write(line.encode("utf-8"))
@@ -447,6 +463,8 @@ class UiDriver:
             raise DriverError(f"no answer to {args!r} within {timeout}s") from None
         if answer is None:
             raise DriverError("uidriver exited")
+        if args and args[0] != "clock":
+            self.calls.append(timeline.DriverCall(asked, timeline.now_ms(), tuple(str(a) for a in args), answer))
         return answer
 
     def close(self) -> None:
@@ -624,6 +642,37 @@ class ProgramRun:
     def log(self) -> Path:
         return self.folder / LAUNCH_LOG
 
+    @property
+    def trace_log(self) -> Path:
+        """Wine's trace of the program (see timeline.py)."""
+        return self.folder / "wine.log"
+
+    def timeline(self, since: int, until: int, origin: int) -> str:
+        """What the program, the driver and the stubs did between two unix-ms times,
+        as seconds from `origin`."""
+        try:
+            unix_ms, ticks = (int(v) for v in self.driver.call("clock").split())
+        except (DriverError, ValueError):
+            return "  (no clock from the driver)"
+        events = timeline.program_events(self.trace_log, unix_ms - ticks)
+        events += timeline.driver_events(c for c in self.driver.calls if c.asked >= since)
+        events += [timeline.Event(l.ms, "stub", f"{l.exe} started: {l.cmdline}") for l in self.launches()]
+        return timeline.render(events, since, until, origin)
+
+    @contextlib.contextmanager
+    def explained(self, what: str, since: Optional[int] = None):
+        """A timing check: when it fails, the failure tells what happened meanwhile."""
+        start = timeline.now_ms() if since is None else since
+        try:
+            yield
+        except AssertionError as exc:
+            if not timeline.enabled():
+                raise
+            text = self.timeline(start - 1500, timeline.now_ms() + 100, start)
+            raise AssertionError(f"{exc}\n\n{what}: what happened, in seconds from the start of the check "
+                                 f"(program traced by Wine; driver calls asked/answered; stub launches):\n{text}"
+                                 ) from None
+
     def start(self, cwd: Optional[Path] = None) -> float:
         """Starts the program in `cwd` (its own folder by default); returns
         time.monotonic() at the start."""
@@ -638,14 +687,17 @@ class ProgramRun:
         assert self.exe.parent == self.folder and self.folder != build_dir()
         env = self.session.env()
         env[LOG_VARIABLE] = windows_path(prefix, self.log)
+        if timeline.enabled():
+            env["WINEDEBUG"] = timeline.PROGRAM_WINEDEBUG
         started = time.monotonic()
-        self.proc = subprocess.Popen(
-            [self.session.wine, str(self.exe)],
-            cwd=str(cwd or self.folder),
-            env=env,
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-        )
+        with open(self.trace_log, "wb") if timeline.enabled() else contextlib.nullcontext(subprocess.DEVNULL) as trace:
+            self.proc = subprocess.Popen(
+                [self.session.wine, str(self.exe)],
+                cwd=str(cwd or self.folder),
+                env=env,
+                stdout=subprocess.DEVNULL,
+                stderr=trace,
+            )
         return started
 
     def remember_pid(self) -> Optional[int]:

@@ -187,15 +187,17 @@ class ProgramCase(unittest.TestCase):
         self.assertEqual(launch.cwd.lower(), SYSTEM_FOLDER.lower(), f"{exe} started in another folder")
 
     def sample_field(self, seconds: float, until=None):
-        """Reads the field every ~50 ms for `seconds` (or until `until()`),
-        returning the distinct values in the order seen."""
+        """Reads the field every ~50 ms for `seconds` (or until `until(value)` holds
+        for a value read), returning the distinct values in the order seen."""
         seen = []
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             value = self.field()
             if not seen or seen[-1] != value:
                 seen.append(value)
-            if until is not None and until():
+            # Judged on the value just noted: a second read could see a later value
+            # that the list never gets, and the count would look stuck.
+            if until is not None and until(value):
                 break
             time.sleep(0.05)
         return seen
@@ -430,18 +432,19 @@ class CountdownTest(ProgramCase):
         self.type_over("3")
         self.wait_field("3")
         clicked = d.click(MAIN, COMMAND1)
-        seen = self.sample_field(8, until=lambda: self.prog.launches("cmd.exe"))
-        # Let it run on: it must have stopped at 0.
-        later = self.sample_field(2.5)
-        seen += later[1:] if later[:1] == seen[-1:] else later
-        launches = self.prog.launches()
-        self.assertEqual(len(launches), 1, f"expected one launch, got {launches}")
-        self.assert_launch(launches[0], "cmd.exe", cmdline)
-        took = (launches[0].ms - clicked) / 1000
-        print(f"\n  {cmdline!r} launched {took:.3f}s after Start", end=" ")
-        self.assertGreater(took, 2.5)
-        self.assertLess(took, 3.9)
-        self.assertEqual(seen, ["3", "2", "1", "0"])
+        with self.prog.explained("countdown from 3", since=clicked):
+            seen = self.sample_field(8, until=lambda _: self.prog.launches("cmd.exe"))
+            # Let it run on: it must have stopped at 0.
+            later = self.sample_field(2.5)
+            seen += later[1:] if later[:1] == seen[-1:] else later
+            launches = self.prog.launches()
+            self.assertEqual(len(launches), 1, f"expected one launch, got {launches}")
+            self.assert_launch(launches[0], "cmd.exe", cmdline)
+            took = (launches[0].ms - clicked) / 1000
+            print(f"\n  {cmdline!r} launched {took:.3f}s after Start", end=" ")
+            self.assertGreater(took, 2.5)
+            self.assertLess(took, 3.9)
+            self.assertEqual(seen, ["3", "2", "1", "0"])
 
     def test_countdown_ends_in_shutdown(self):
         self.run_countdown(OPTION1, SHUTDOWN_CMD)
@@ -453,9 +456,10 @@ class CountdownTest(ProgramCase):
         d = self.driver
         d.settext(MAIN, TEXT1, "0060")
         self.wait_field("0060")
-        d.click(MAIN, COMMAND1)
-        seen = self.sample_field(3.5, until=lambda: self.field() == "58")
-        self.assertEqual(seen, ["0060", "59", "58"])
+        clicked = d.click(MAIN, COMMAND1)
+        with self.prog.explained("count from 0060", since=clicked):
+            seen = self.sample_field(3.5, until=lambda value: value == "58")
+            self.assertEqual(seen, ["0060", "59", "58"])
         self.assertEqual(self.prog.launches(), [])
 
     def test_too_big_while_counting_down(self):
@@ -472,11 +476,13 @@ class CountdownTest(ProgramCase):
             counts.add(d.msgcount())
             time.sleep(0.1)
         self.assertEqual(counts, {1}, "more than one message box (or it went away by itself)")
+        ok_at = d.now_ms()
         d.msgboxok()
         self.assertTrue(wait_until(lambda: d.msgcount() == 0, 3))
-        seen = self.sample_field(3.5, until=lambda: self.field() == "58")
-        self.assertTrue(set(seen) <= {"60", "59", "58"}, f"after OK the field went {seen}")
-        self.assertEqual(seen[-2:], ["59", "58"])
+        with self.prog.explained("count after OK", since=ok_at):
+            seen = self.sample_field(3.5, until=lambda value: value == "58")
+            self.assertTrue(set(seen) <= {"60", "59", "58"}, f"after OK the field went {seen}")
+            self.assertEqual(seen[-2:], ["59", "58"])
         self.assertEqual(self.prog.launches(), [])
         self.assertEqual(d.msgcount(), 0)
 

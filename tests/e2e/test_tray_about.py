@@ -134,13 +134,14 @@ class FreshProgramCase(unittest.TestCase):
         return d.click(MAIN, COMMAND1)
 
     def assert_launched_on_time(self, clicked_ms: int) -> None:
-        launches = self.prog.wait_launches(1, LAUNCH_LATEST + 2)
-        self.assertEqual(len(launches), 1, f"expected one launch, got {launches}")
-        launch = launches[0]
-        self.assertEqual((launch.exe, launch.cmdline, launch.show), ("cmd.exe", SHUTDOWN_CMD, SW_SHOWMINIMIZED))
-        took = (launch.ms - clicked_ms) / 1000
-        self.assertGreater(took, LAUNCH_EARLIEST, f"launched {took:.3f}s after 开始计时")
-        self.assertLess(took, LAUNCH_LATEST, f"launched {took:.3f}s after 开始计时")
+        with self.prog.explained(f"countdown from {COUNT_FROM}", since=clicked_ms):
+            launches = self.prog.wait_launches(1, LAUNCH_LATEST + 2)
+            self.assertEqual(len(launches), 1, f"expected one launch, got {launches}")
+            launch = launches[0]
+            self.assertEqual((launch.exe, launch.cmdline, launch.show), ("cmd.exe", SHUTDOWN_CMD, SW_SHOWMINIMIZED))
+            took = (launch.ms - clicked_ms) / 1000
+            self.assertGreater(took, LAUNCH_EARLIEST, f"launched {took:.3f}s after 开始计时")
+            self.assertLess(took, LAUNCH_LATEST, f"launched {took:.3f}s after 开始计时")
 
     def assert_program_ends_without_icon(self) -> None:
         self.assertIsNotNone(self.prog.proc)
