@@ -40,16 +40,19 @@ for k in $(seq "$runs"); do
     result=FAIL
   fi
   took=$(($(date +%s) - started))
-  failed=$(grep -E '^(FAIL|ERROR): ' "$log" | sed -E 's/^(FAIL|ERROR): ([^ ]+) \(([^)]*)\).*/\3/' | tr '\n' ' ' || true)
+  failed=$(grep -E '^(FAIL|ERROR): ' "$log" | sed -E 's/^(FAIL|ERROR): ([^ ]+) \(([^)]*)\).*/\3/' | sort -u |
+    tr '\n' ' ' || true)
   printf 'run %2d: %s in %3d s %s\n' "$k" "$result" "$took" "$failed"
 done
 "$WINESERVER_BIN" -k 2>/dev/null || true
 
 echo "== $passed of $runs runs passed"
-tally=$(grep -hE '^(FAIL|ERROR): ' "$logs"/run-*.log | sed -E 's/^(FAIL|ERROR): ([^ ]+) \(([^)]*)\).*/\3/' |
-  sort | uniq -c | sort -rn || true)
+# A test counts once per run, however many of its checks failed.
+tally=$(for log in "$logs"/run-*.log; do
+  grep -E '^(FAIL|ERROR): ' "$log" | sed -E 's/^(FAIL|ERROR): ([^ ]+) \(([^)]*)\).*/\3/' | sort -u
+done | sort | uniq -c | sort -rn || true)
 if [ -n "$tally" ]; then
-  echo "failures by test:"
+  echo "runs in which each test failed:"
   echo "$tally"
 fi
 [ "$passed" -eq "$runs" ]

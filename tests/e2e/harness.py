@@ -690,6 +690,8 @@ class ProgramRun:
         if timeline.enabled():
             env["WINEDEBUG"] = timeline.PROGRAM_WINEDEBUG
         started = time.monotonic()
+        self.driver.calls.append(timeline.DriverCall(timeline.now_ms(), timeline.now_ms(), ("start", PROGRAM_NAME),
+                                                     "wine asked to start it"))
         with open(self.trace_log, "wb") if timeline.enabled() else contextlib.nullcontext(subprocess.DEVNULL) as trace:
             self.proc = subprocess.Popen(
                 [self.session.wine, str(self.exe)],

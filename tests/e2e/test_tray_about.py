@@ -21,6 +21,7 @@ import time
 import unittest
 from typing import Optional, Tuple
 
+import timeline
 from harness import MAIN, SPLASH, ProgramRun, UiDriver, close_session, session, wait_until
 
 # Main window controls.
@@ -105,14 +106,23 @@ class FreshProgramCase(unittest.TestCase):
 
     def xdotool(self, *args: str) -> None:
         env = dict(os.environ, DISPLAY=session().display)
+        asked = timeline.now_ms()
         subprocess.run(["xdotool", *args], env=env, check=True, timeout=10,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # Beside the driver's calls, for the timeline of a failed check.
+        self.driver.calls.append(timeline.DriverCall(asked, timeline.now_ms(), ("xdotool",) + args, "done"))
 
     def click_icon(self, button: int = 1, times: int = 1) -> None:
         x, y = self.first_icon_centre()
         self.xdotool("mousemove", str(x), str(y))
         time.sleep(0.1)
         self.xdotool("click", "--repeat", str(times), "--delay", "80", str(button))
+
+    def assert_double_click_shows_main(self) -> None:
+        with self.prog.explained("double-click on the icon"):
+            self.click_icon(times=2)
+            self.assertTrue(wait_until(self.main_visible, 3), "a double-click on the icon did not show main "
+                            f"(icons in the tray: {self.icon_count()}, clicked at {self.first_icon_centre()})")
 
     def park_pointer(self) -> None:
         """Moves the pointer off the tray, so two tests' clicks never join up."""
@@ -165,8 +175,7 @@ class TrayIconTest(FreshProgramCase):
                 d.click(MAIN, COMMAND4)
                 self.assertTrue(wait_until(lambda: not self.main_visible(), 3), "最小化 did not hide the main window")
                 self.assertEqual(self.icon_count(), 1)
-                self.click_icon(times=2)
-                self.assertTrue(wait_until(self.main_visible, 3), "a double-click on the icon did not show main")
+                self.assert_double_click_shows_main()
                 self.assertEqual(d.wrect(MAIN), place, "main came back somewhere else")
                 time.sleep(0.6)  # beyond the double-click time before the next click
             self.assertEqual(self.icon_count(), 1)
@@ -190,8 +199,7 @@ class TrayIconTest(FreshProgramCase):
             self.assert_launched_on_time(clicked)
             self.assertFalse(self.main_visible())
 
-        self.click_icon(times=2)
-        self.assertTrue(wait_until(self.main_visible, 3), "a double-click on the icon did not show main")
+        self.assert_double_click_shows_main()
         self.assertEqual(d.wrect(MAIN), place, "main came back somewhere else")
         self.assertEqual(d.text(MAIN, TEXT1), "0")
         self.assertEqual(self.icon_count(), 1, "showing main changed the icons")

@@ -124,11 +124,15 @@ def program_events(log: Path, tick_to_unix: int) -> List[Event]:
             s = _SPY.search(rest)
             if s and (s.group(3) != "WM_TIMER" or thread == ui_thread or ui_thread is None):
                 how = "from the driver" if s.group(4).startswith("sent from") and "self" not in s.group(4) else ""
-                if s.group(3) == "WM_GETTEXT" or s.group(3) == "WM_MOUSEMOVE" and not how or s.group(3).isalnum() and \
+                icon = s.group(3) == "WM_MOUSEMOVE" and int(s.group(5), 16) == 1 and int(s.group(6), 16) < 0x10000
+                if s.group(3) == "WM_GETTEXT" or s.group(3) == "WM_MOUSEMOVE" and not icon or \
                         not s.group(3).startswith(("WM_", "BM_", "EM_")):
-                    # The driver's reads come every 50 ms and are in the driver's column; messages
-                    # Wine has no name for (the input method's) tell nothing here.
+                    # The driver's reads come every 50 ms and are in the driver's column; of the
+                    # mouse moves only the tray icon's tell something; messages Wine has no name
+                    # for (the input method's) tell nothing here.
                     continue
+                if icon:
+                    how = f"from the tray icon: mouse message {int(s.group(6), 16):#x}"
                 events.append(Event(ms, "program", f"{s.group(3)} {s.group(4)} to {s.group(1)} {_wine_text(s.group(2))} "
                                                    f"wp={s.group(5)} lp={s.group(6)} {how}".rstrip()))
         elif rest.startswith(("err:", "fixme:", "warn:")):
