@@ -65,6 +65,9 @@ _CALL = re.compile(r"^Call (\w+)\.(\w+)\((.*)\) ret=")
 _RET = re.compile(r"^Ret  (\w+)\.(\w+)\(\) retval=([0-9a-f]+)")
 _TEXT = re.compile(r'L"((?:[^"\\]|\\.)*)"')
 
+# Where the user-interface thread waits for messages: the program's loop, the wait
+# while the adverts load, and a message box's own loop.
+WAITS = ("GetMessageW", "MsgWaitForMultipleObjectsEx", "MessageBoxW")
 # Calls that are normally instant: one that takes longer than this is noted.
 SLOW_CALL_MS = 100
 # The thread is "busy" when it is outside its message wait for longer than this.
@@ -97,12 +100,12 @@ def program_events(log: Path, tick_to_unix: int) -> List[Event]:
         if call:
             fn = call.group(2)
             open_calls[(thread, fn)] = ms
-            if fn == "GetMessageW" and thread == ui_thread and left_wait_at is not None:
+            if fn in WAITS and thread == ui_thread and left_wait_at is not None:
                 if ms - left_wait_at > BUSY_MS:
                     events.append(Event(left_wait_at, "program", f"UI thread busy for {ms - left_wait_at} ms "
-                                                                 "(outside GetMessageW)"))
+                                                                 "(outside its message waits)"))
                 left_wait_at = None
-            elif fn in ("SetWindowTextW",):
+            if fn in ("SetWindowTextW",):
                 texts = _TEXT.findall(call.group(3))
                 events.append(Event(ms, "program", f"writes {_wine_text(texts[0]) if texts else '?'!r}"))
             elif fn in ("MessageBoxW", "CreateProcessW", "Shell_NotifyIconW", "LoadLibraryExW"):
@@ -114,9 +117,9 @@ def program_events(log: Path, tick_to_unix: int) -> List[Event]:
             fn = ret.group(2)
             started = open_calls.pop((thread, fn), None)
             took = ms - started if started is not None else -1
-            if fn == "GetMessageW" and thread == ui_thread:
+            if fn in WAITS and thread == ui_thread:
                 left_wait_at = ms
-                if took > 1100:
+                if fn == "GetMessageW" and took > 1100:
                     events.append(Event(started, "program", f"UI thread waited {took} ms in GetMessageW"))
             elif fn in ("MessageBoxW", "CreateProcessW", "Shell_NotifyIconW", "LoadLibraryExW") or took > SLOW_CALL_MS:
                 events.append(Event(ms, "program", f"{fn} returned {ret.group(3)} after {took} ms"))
@@ -184,3 +187,29 @@ def render(events: List[Event], since: int, until: int, origin: int) -> str:
 
 def now_ms() -> int:
     return int(time.time() * 1000)
+
+
+def summary(logs: Iterable[Path]) -> str:
+    """Over kept traces (E2E_KEEP=1): the user-interface thread's longest stretch outside
+    its message wait, and how far apart the countdown's ticks came."""
+    busiest = (0, "")
+    gaps: List[int] = []
+    for log in logs:
+        events = program_events(log, 0)
+        for e in events:
+            m = re.match(r"UI thread busy for (\d+) ms", e.what)
+            if m and int(m.group(1)) > busiest[0]:
+                busiest = (int(m.group(1)), str(log))
+        ticks = [e.ms for e in events if e.what.startswith("WM_TIMER dispatched") and 'L"Morvane' in e.what
+                 and "wp=00000001" in e.what]
+        gaps += [b - a for a, b in zip(ticks, ticks[1:]) if b - a < 1900]  # not across a stop and a start
+    if not gaps:
+        return "no countdown ticks found"
+    gaps.sort()
+    return (f"ticks: {len(gaps)} intervals, median {gaps[len(gaps) // 2]} ms, min {gaps[0]} ms, max {gaps[-1]} ms; "
+            f"longest busy stretch of the UI thread: {busiest[0]} ms ({busiest[1]})")
+
+
+if __name__ == "__main__":
+    import sys
+    print(summary(Path(p) for p in sys.argv[1:]))
