@@ -48,6 +48,8 @@ SPLASH_TITLE = 201
 SPLASH_LOADING = 202
 SPLASH_HINT = 203
 
+VK_RETURN = 0x0D
+
 SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
 RESTART_CMD = "cmd.exe /c shutdown -r -t 3"
 SITE_CMD = "explorer.exe http://www.morvane.example/"
@@ -315,6 +317,9 @@ class StartupTest(ProgramCase):
                 self.assertIn(style & BS_TYPEMASK, BS_RADIO_TYPES)
         self.assertEqual(d.checked(MAIN, OPTION1), 1, "关机 is not checked at start")
         self.assertEqual(d.checked(MAIN, OPTION2), 0)
+        # Windows names an edit box after the static label just before it in z-order.
+        _, label_class, label_text = d.call("prev", MAIN, TEXT1).split(":", 2)
+        self.assertEqual((label_class.upper(), label_text), ("STATIC", "时间"), "the seconds field has no name")
 
 
 class InputRulesTest(ProgramCase):
@@ -423,13 +428,19 @@ class CountdownTest(ProgramCase):
 
     FRESH_PROGRAM_PER_TEST = True
 
-    def run_countdown(self, option, cmdline):
+    def run_countdown(self, option, cmdline, by_enter=False):
         d = self.driver
-        d.click(MAIN, option)
+        if not by_enter:  # a click would take the focus from the field
+            d.click(MAIN, option)
         self.assertTrue(wait_until(lambda: d.checked(MAIN, option) == 1, 2))
         self.type_over("3")
         self.wait_field("3")
-        clicked = d.click(MAIN, COMMAND1)
+        if by_enter:
+            # The field has had the focus since the start; the key goes where the keyboard's would.
+            clicked = d.now_ms()
+            d.call("key", MAIN, TEXT1, VK_RETURN)
+        else:
+            clicked = d.click(MAIN, COMMAND1)
         seen = self.sample_field(8, until=lambda: self.prog.launches("cmd.exe"))
         # Let it run on: it must have stopped at 0.
         later = self.sample_field(2.5)
@@ -448,6 +459,9 @@ class CountdownTest(ProgramCase):
 
     def test_countdown_ends_in_restart(self):
         self.run_countdown(OPTION2, RESTART_CMD)
+
+    def test_enter_in_the_field_starts_the_countdown(self):
+        self.run_countdown(OPTION1, SHUTDOWN_CMD, by_enter=True)
 
     def test_leading_zeros(self):
         d = self.driver
