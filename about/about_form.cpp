@@ -12,6 +12,8 @@ toolkit::FormOptions AboutOptions() {
   options.client_width_twips = 5460;
   options.client_height_twips = 2535;
   options.icon = IDI_APP;
+  options.default_button = kAboutCommand1;  // Enter and Esc both act as 确定
+  options.cancel_button = kAboutCommand1;
   return options;
 }
 
@@ -32,7 +34,8 @@ gy::gy()
       Label1(*this, kAboutLabel1, L"Copyright \u00A9 2014-2026 Morvane", {120, 2040, 4215, 375}),
       Label2(*this, kAboutLabel2, kNotice, {1920, 120, 3375, 1575}),
       Command1(*this, kAboutCommand1, L"\u786E\u5B9A", {4320, 1920, 1095, 495}),  // 确定
-      Image1(*this, kAboutImage1, IDB_ABOUT, {120, 120, 1725, 1725}) {
+      // Named for screen readers after what the emblem stands for: Morvane关机
+      Image1(*this, kAboutImage1, IDB_ABOUT, {120, 120, 1725, 1725}, L"Morvane\u5173\u673A") {
   Label2.SetForeColor(RGB(255, 0, 0));
   Label2.SetFont(toolkit::YaHei(9, FW_NORMAL));
   Command1.OnClick([this] { Command1_Click(); });

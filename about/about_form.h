@@ -1,5 +1,5 @@
 // The About window `gy`: product name, edition and version, a short notice, a picture
-// and the copyright line. Modeless; its OK button (or its close box) closes it.
+// and the copyright line. Modeless; its OK button (or Enter, Esc, its close box) closes it.
 #pragma once
 
 #include "toolkit/controls.h"

@@ -19,6 +19,7 @@ toolkit::FormOptions MainOptions() {
   options.minimize_box = true;
   options.icon = IDI_APP;
   options.cursor = IDC_POINTER;
+  options.default_button = kCommand1;  // Enter in the field starts the countdown; Esc does nothing
   return options;
 }
 
@@ -35,6 +36,9 @@ constexpr wchar_t kCannotRestart[] = L"\u65E0\u6CD5\u542F\u52A8\u91CD\u542F\u547
 main::main(Services services)
     : Form(MainOptions()),
       Frame1(*this, kFrame1, L"\u65F6\u95F4", {120, 120, 2055, 975}),  // 时间
+      // Windows names an edit box after the label just before it; the frame's caption is
+      // not one. Hidden, it changes nothing on the screen.
+      Label4(*this, kLabel4, L"\u65F6\u95F4", {240, 360, 0, 0}, &Frame1, false),  // 时间
       Text1(*this, kText1, L"60", {240, 360, 1455, 270}, &Frame1),
       Command1(*this, kCommand1, L"\u5F00\u59CB\u8BA1\u65F6", {120, 1200, 1455, 495}),        // 开始计时
       Frame2(*this, kFrame2, L"\u6A21\u5F0F", {2280, 120, 2055, 975}),                        // 模式
@@ -99,7 +103,7 @@ bool main::OnRawMouseMove(WPARAM wparam, LPARAM lparam) {
 }
 
 void main::Form_MouseMove(int /*button*/, int /*shift*/, int x, int /*y*/) {
-  if (move_from_icon_ && tray::NotificationCode(x, Dpi()) == static_cast<int>(tray::kLeftDoubleClick)) Show();
+  if (move_from_icon_ && tray::ShowsMainWindow(tray::NotificationCode(x, Dpi()))) Show();
 }
 
 std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM, LPARAM) {

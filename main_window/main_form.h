@@ -40,6 +40,7 @@ enum ControlId : int {
   kFrame2 = 112,
   kFrame3 = 113,
   kFrame4 = 114,
+  kLabel4 = 115,
   kTimer1 = 1,
   kTrayRetryTimer = 2,
 };
@@ -60,6 +61,7 @@ class main final : public toolkit::Form {
 
   // The controls, declared in tab order (which is also their creation order).
   toolkit::Frame Frame1;
+  toolkit::Label Label4;  // the seconds field's name for screen readers, never shown
   toolkit::TextBox Text1;
   toolkit::Button Command1;
   toolkit::Frame Frame2;

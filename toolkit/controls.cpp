@@ -39,6 +39,11 @@ void Control::WriteText(std::wstring_view text) {
   if (hwnd_) ::SetWindowTextW(hwnd_, std::wstring(text).c_str());
 }
 
+void Control::FocusMoved(HWND focus) const {
+  HWND parent = form_.hwnd();
+  if (parent && (focus == parent || ::IsChild(parent, focus))) form_.ShowDefaultButton(focus);
+}
+
 Label::Label(Form& form, int id, std::wstring caption, TwipsRect position, const Frame* frame, bool visible)
     : Control(form, id, {L"STATIC", SS_LEFT | SS_NOPREFIX, 0}, std::move(caption), position, frame) {
   SetInitiallyVisible(visible);
@@ -52,6 +57,18 @@ Button::Button(Form& form, int id, std::wstring caption, TwipsRect position)
 
 void Button::OnCommand(int notification) {
   if (notification == BN_CLICKED && on_click_) on_click_();
+}
+
+void Button::AfterCreate() { ::SetWindowSubclass(hwnd_, &Button::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this)); }
+
+void Button::BeforeDestroy() { ::RemoveWindowSubclass(hwnd_, &Button::SubclassProc, 1); }
+
+LRESULT CALLBACK Button::SubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data) {
+  // However the focus comes (Tab, a click, the form restoring it), the look follows.
+  const LRESULT result = ::DefSubclassProc(hwnd, message, wparam, lparam);
+  if (message == WM_SETFOCUS) reinterpret_cast<const Button*>(data)->FocusMoved(hwnd);
+  if (message == WM_KILLFOCUS) reinterpret_cast<const Button*>(data)->FocusMoved(reinterpret_cast<HWND>(wparam));
+  return result;
 }
 
 OptionButton::OptionButton(Form& form, int id, std::wstring caption, TwipsRect position, const Frame& frame,
@@ -119,7 +136,8 @@ LRESULT CALLBACK TextBox::SubclassProc(HWND hwnd, UINT message, WPARAM wparam, L
   return ::DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
-PictureBox::PictureBox(Form& form, int id, int bitmap_resource, TwipsRect position)
-    : Control(form, id, {L"STATIC", SS_OWNERDRAW, 0}, L"", position, nullptr), bitmap_resource_(bitmap_resource) {}
+PictureBox::PictureBox(Form& form, int id, int bitmap_resource, TwipsRect position, std::wstring name)
+    : Control(form, id, {L"STATIC", SS_OWNERDRAW, 0}, std::move(name), position, nullptr),
+      bitmap_resource_(bitmap_resource) {}
 
 }  // namespace toolkit

@@ -54,6 +54,8 @@ class Control {
 
   void WriteText(std::wstring_view text);
   [[nodiscard]] Form& form() const noexcept { return form_; }
+  // The keyboard focus moved to `focus` (a control of the form, or the form itself).
+  void FocusMoved(HWND focus) const;
 
  private:
   friend class Form;
@@ -100,6 +102,7 @@ class Frame final : public Control {
   Frame(Form& form, int id, std::wstring caption, TwipsRect position);
 };
 
+// A push button. While it has the focus it is the one Enter presses, and looks it.
 class Button final : public Control {
  public:
   Button(Form& form, int id, std::wstring caption, TwipsRect position);
@@ -107,6 +110,9 @@ class Button final : public Control {
 
  private:
   void OnCommand(int notification) override;
+  void AfterCreate() override;
+  void BeforeDestroy() override;
+  static LRESULT CALLBACK SubclassProc(HWND, UINT, WPARAM, LPARAM, UINT_PTR, DWORD_PTR);
   std::function<void()> on_click_;
 };
 
@@ -147,9 +153,10 @@ class TextBox final : public Control {
 };
 
 // A picture from the program's resources, drawn into its box (scaled with the DPI).
+// Its name is what screen readers say for it; it is never drawn.
 class PictureBox final : public Control {
  public:
-  PictureBox(Form& form, int id, int bitmap_resource, TwipsRect position);
+  PictureBox(Form& form, int id, int bitmap_resource, TwipsRect position, std::wstring name = {});
   [[nodiscard]] int BitmapResource() const noexcept { return bitmap_resource_; }
 
  private:

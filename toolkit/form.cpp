@@ -66,6 +66,15 @@ HICON SharedIcon(int resource, int width, int height) {
   return loaded.back().icon.get();
 }
 
+bool SystemHighContrast() {
+  HIGHCONTRASTW setting{};
+  setting.cbSize = sizeof setting;
+  return ::SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof setting, &setting, 0) &&
+         (setting.dwFlags & HCF_HIGHCONTRASTON);
+}
+
+bool IsButton(const Control* control) { return dynamic_cast<const Button*>(control) != nullptr; }
+
 SIZE PictureSize(HBITMAP picture) {
   BITMAP info{};
   if (!picture || !::GetObjectW(picture, sizeof info, &info)) return {0, 0};
@@ -73,6 +82,8 @@ SIZE PictureSize(HBITMAP picture) {
 }
 
 }  // namespace
+
+HighContrastQuery high_contrast_query = &SystemHighContrast;
 
 // ---- Timer ---------------------------------------------------------------------------
 
@@ -190,6 +201,7 @@ void Form::Create() {
   if (!hwnd_) return;
   const UINT dpi = ::GetDpiForWindow(hwnd_);
   dpi_ = dpi ? static_cast<int>(dpi) : kDefaultDpi;
+  high_contrast_ = high_contrast_query();
   LoadDpiResources();
   CreateControls();
   Centre();
@@ -210,6 +222,7 @@ void Form::CreateControls() {
       if (dynamic_cast<const OptionButton*>(control)) style |= WS_TABSTOP;
     }
     if (control->bottom_most_) style |= WS_CLIPSIBLINGS;
+    if (IsButton(control) && control->id_ == options_.default_button) style |= BS_DEFPUSHBUTTON;
     const RECT r = ControlRect(*control);
     control->hwnd_ =
         ::CreateWindowExW(control->kind_.ex_style, control->kind_.window_class, control->initial_caption_.c_str(),
@@ -359,8 +372,13 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND:
       OnCommand(wparam, lparam);
       return 0;
+    case DM_GETDEFID:  // asked by the dialog manager on Enter
+      return options_.default_button ? MAKELRESULT(options_.default_button, DC_HASDEFID) : 0;
     case WM_CTLCOLORSTATIC:
       return OnCtlColor(reinterpret_cast<HDC>(wparam), reinterpret_cast<HWND>(lparam));
+    case WM_SETTINGCHANGE:
+      OnSettingChange();
+      break;
     case WM_TIMER:
       OnTimer(wparam);
       return 0;
@@ -406,18 +424,58 @@ Control* Form::FindControl(HWND control) const {
 }
 
 void Form::OnCommand(WPARAM wparam, LPARAM lparam) {
-  if (Control* control = FindControl(reinterpret_cast<HWND>(lparam))) control->OnCommand(HIWORD(wparam));
+  if (Control* control = FindControl(reinterpret_cast<HWND>(lparam))) {
+    control->OnCommand(HIWORD(wparam));
+    return;
+  }
+  // From no control: the dialog manager's Esc, or its Enter when the form has no
+  // default button.
+  if (lparam == 0 && HIWORD(wparam) == 0) OnDialogKey(LOWORD(wparam));
+}
+
+void Form::OnDialogKey(int command) {
+  const int id = command == IDCANCEL ? options_.cancel_button : command == IDOK ? options_.default_button : 0;
+  if (id == 0) return;  // Esc in a form without a cancel button does nothing
+  for (Control* control : controls_) {
+    if (control->id_ == id && control->hwnd_ && ::IsWindowEnabled(control->hwnd_)) {
+      control->OnCommand(BN_CLICKED);  // exactly what a click does
+      return;
+    }
+  }
+}
+
+void Form::ShowDefaultButton(HWND focus) {
+  // As in a dialog box: a push button with the focus is the one Enter presses, and it
+  // looks it; otherwise the form's default button does.
+  const Control* focused = FindControl(focus);
+  if (!IsButton(focused)) focused = nullptr;
+  for (const Control* control : controls_) {
+    if (!control->hwnd_ || !IsButton(control)) continue;
+    const bool is_default = focused ? control == focused : control->id_ == options_.default_button;
+    const auto style = static_cast<DWORD>(::GetWindowLongPtrW(control->hwnd_, GWL_STYLE));
+    if (((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) == is_default) continue;
+    const DWORD type = is_default ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON;
+    ::SendMessageW(control->hwnd_, BM_SETSTYLE, (style & 0xFFFF & ~static_cast<DWORD>(BS_TYPEMASK)) | type, TRUE);
+  }
 }
 
 LRESULT Form::OnCtlColor(HDC dc, HWND control_window) {
   const Control* control = FindControl(control_window);
-  if (!control || !control->fore_color_)
+  // Under high contrast the user's colours win: such a label is drawn as any other.
+  if (!control || !control->fore_color_ || high_contrast_)
     return ::DefWindowProcW(hwnd_, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
                             reinterpret_cast<LPARAM>(control_window));
   ::SetTextColor(dc, *control->fore_color_);
   ::SetBkColor(dc, ::GetSysColor(COLOR_BTNFACE));
   ::SetBkMode(dc, OPAQUE);
   return reinterpret_cast<LRESULT>(::GetSysColorBrush(COLOR_BTNFACE));
+}
+
+void Form::OnSettingChange() {
+  const bool high_contrast = high_contrast_query();
+  if (high_contrast == high_contrast_) return;
+  high_contrast_ = high_contrast;
+  ::RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 void Form::OnTimer(UINT_PTR id) {
@@ -523,9 +581,17 @@ void Form::OnNcDestroy() {
 bool Form::PreTranslate(MSG& message) {
   if (!message.hwnd) return false;
   HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
-  for (Form* form : LiveFormList())
-    if (form->hwnd_ == root) return ::IsDialogMessageW(root, &message) != FALSE;
-  return false;
+  const auto& live = LiveFormList();
+  if (std::none_of(live.begin(), live.end(), [root](const Form* form) { return form->hwnd_ == root; })) return false;
+  const bool handled = ::IsDialogMessageW(root, &message) != FALSE;
+  if (message.message == WM_KEYDOWN) {
+    // The dialog manager may have moved the focus (Tab, arrows) and set the buttons'
+    // look its own way; and the key may have closed the form, so it is looked up again.
+    HWND focus = ::GetFocus();
+    for (Form* form : LiveFormList())
+      if (form->hwnd_ == root && (focus == root || ::IsChild(root, focus))) form->ShowDefaultButton(focus);
+  }
+  return handled;
 }
 
 void DrawPicture(HDC dc, HBITMAP picture, const RECT& into) {

@@ -30,7 +30,16 @@ struct FormOptions {
   int icon = 0;               // resource id of the window's icon, or 0
   int background_bitmap = 0;  // resource id of a picture drawn at the top left, or 0
   int cursor = 0;             // resource id of the cursor over the form's own surface, or 0
+  // Enter and Esc, as in a dialog box: the button that Enter presses while the focus is
+  // not on a push button, and the one that Esc presses; 0 for none.
+  int default_button = 0;
+  int cancel_button = 0;
 };
+
+// Whether Windows' high-contrast mode is on: the system's answer, unless a test stands
+// in for the switch that Wine lacks.
+using HighContrastQuery = bool (*)();
+extern HighContrastQuery high_contrast_query;
 
 // A message-driven timer of the user-interface thread. Ticks are scheduled against the
 // moment it was enabled, so they do not drift.
@@ -83,7 +92,8 @@ class Form {
   [[nodiscard]] HICON Icon() const noexcept { return big_icon_; }
   [[nodiscard]] HICON SmallIcon() const noexcept { return small_icon_; }
 
-  // Lets keyboard navigation (Tab, arrows between options) work in every form.
+  // Lets the keyboard work in every form as in a dialog box: Tab, the arrows between
+  // options, Enter and Esc.
   static bool PreTranslate(MSG& message);
   // Whether the thread's message loop ends when the last form closes (the program's).
   static void SetQuitWhenLastClosed(bool quit) noexcept;
@@ -122,7 +132,10 @@ class Form {
   void SetFont(const Control& control, bool redraw) const;
 
   void OnCommand(WPARAM wparam, LPARAM lparam);
+  void OnDialogKey(int command);
+  void ShowDefaultButton(HWND focus);
   LRESULT OnCtlColor(HDC dc, HWND control);
+  void OnSettingChange();
   void OnTimer(UINT_PTR id);
   bool OnSetCursor(HWND over, UINT hit_test);
   bool OnGetDpiScaledSize(int dpi, SIZE& size) const;
@@ -142,6 +155,7 @@ class Form {
   int dpi_ = kDefaultDpi;
   bool unloading_ = false;
   HWND last_focus_ = nullptr;
+  bool high_contrast_ = false;  // as last read, so a change is noticed
   // The program's shared icons for the current DPI (see SharedIcon); never freed while
   // the window may show them.
   HICON big_icon_ = nullptr;

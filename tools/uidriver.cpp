@@ -29,6 +29,11 @@
 //   selall <c> <id>          posts EM_SETSEL(0, -1)
 //   settext <c> <id> <text>  WM_SETTEXT (unescaped)           -> ok | ok timeout
 //   setcheck <c> <id> <0|1>  posts BM_SETCHECK
+//   key <c> <id> <vk>        posts WM_KEYDOWN then WM_KEYUP of a virtual key, as
+//                            the keyboard does to the control with the focus
+//   post <c> <id> <msg> <wparam> <lparam>   posts any message (numbers as in C)
+//   prev <c> <id>            the window just before the control in z-order, where
+//                            Windows looks for its name: ok <id>:<class>:<text>
 //   close <c>                posts WM_CLOSE
 //   msgbox <ms> [<c>]        waits for a visible dialog (#32770) captioned
 //                            <c> (default 错误) -> ok <prompt text>
@@ -552,6 +557,43 @@ std::wstring cmd_setcheck(const Args& a) {
   return post(t.ctl, BM_SETCHECK, static_cast<WPARAM>(*v), 0);
 }
 
+std::wstring cmd_key(const Args& a) {
+  if (a.size() < 4) return err(L"usage");
+  Target t = resolve(a, true);
+  if (!t.error.empty()) return t.error;
+  const auto vk = parse_int(a[3]);
+  if (!vk || *vk <= 0 || *vk > 0xFE) return err(L"bad key");
+  // Repeat count 1 and the scan code; a release also has the previous-state and
+  // transition bits.
+  const auto scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(*vk), MAPVK_VK_TO_VSC)) << 16;
+  const LPARAM down = 1 | scan;
+  const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
+  if (!PostMessageW(t.ctl, WM_KEYDOWN, static_cast<WPARAM>(*vk), down) ||
+      !PostMessageW(t.ctl, WM_KEYUP, static_cast<WPARAM>(*vk), up))
+    return err(L"post failed " + num(GetLastError()));
+  return ok();
+}
+
+std::wstring cmd_post(const Args& a) {
+  if (a.size() < 6) return err(L"usage");
+  Target t = resolve(a, true);
+  if (!t.error.empty()) return t.error;
+  const auto msg = parse_int(a[3]);
+  const auto wp = parse_int(a[4]);
+  const auto lp = parse_int(a[5]);
+  if (!msg || !wp || !lp) return err(L"bad number");
+  return post(t.ctl, static_cast<UINT>(*msg), static_cast<WPARAM>(*wp), static_cast<LPARAM>(*lp));
+}
+
+std::wstring cmd_prev(const Args& a) {
+  Target t = resolve(a, true);
+  if (!t.error.empty()) return t.error;
+  HWND before = GetWindow(t.ctl, GW_HWNDPREV);
+  if (!before) return err(L"none");
+  return L"ok " + escape(num(static_cast<long long>(GetWindowLongPtrW(before, GWLP_ID))) + L":" + class_name(before) +
+                         L":" + get_text(before).value_or(L"<timeout>"));
+}
+
 std::wstring caption_arg(const Args& a, size_t index) {
   return a.size() > index && !a[index].empty() ? a[index] : std::wstring(kDefaultMsgBoxCaption);
 }
@@ -727,6 +769,9 @@ std::wstring dispatch(const Args& a, bool& quit) {
   }
   if (c == L"settext") return cmd_settext(a);
   if (c == L"setcheck") return cmd_setcheck(a);
+  if (c == L"key") return cmd_key(a);
+  if (c == L"post") return cmd_post(a);
+  if (c == L"prev") return cmd_prev(a);
   if (c == L"close") {
     if (a.size() < 2) return err(L"usage");
     HWND h = find_top(a[1]);

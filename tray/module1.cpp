@@ -66,7 +66,17 @@ bool TrayIcon::Place() {
   const DWORD first = shown_ ? NIM_MODIFY : NIM_ADD;
   const DWORD second = shown_ ? NIM_ADD : NIM_MODIFY;
   shown_ = Module1::Shell_NotifyIcon(first, &Module1::nid) || Module1::Shell_NotifyIcon(second, &Module1::nid);
+  if (shown_) SetVersion();
   return shown_;
+}
+
+void TrayIcon::SetVersion() {
+  // Version 3 keeps the messages as they were (the icon's id in wparam, the event in
+  // lparam), so the double-click arrives as before, and adds the keyboard's select.
+  // The shell forgets the version with the icon, so it is set after every add. A
+  // refusal is not worth a retry: the mouse still works at version 0.
+  Module1::nid.uVersion = NOTIFYICON_VERSION;
+  (void)Module1::Shell_NotifyIcon(NIM_SETVERSION, &Module1::nid);
 }
 
 void TrayIcon::Delete() {

@@ -35,7 +35,8 @@ class TrayIcon {
 
   // Fills the record (the window, id 1, the mouse-move callback, the icon resource's
   // picture at the shell's small-icon size, no tip) and puts the icon in the
-  // notification area, or finds it there already. False while the shell refuses.
+  // notification area, or finds it there already, at message version 3. False while
+  // the shell refuses.
   [[nodiscard]] bool Add(HWND owner, int icon_resource);
   // One more try with the record as it is, after the shell refused.
   [[nodiscard]] bool AddAgain();
@@ -48,6 +49,7 @@ class TrayIcon {
 
  private:
   bool Place();
+  void SetVersion();
 
   HWND owner_ = nullptr;  // set from the first add until the delete
   int icon_resource_ = 0;

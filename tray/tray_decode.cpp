@@ -15,4 +15,8 @@ bool IsIconNotification(std::uintptr_t wparam, std::intptr_t lparam, bool lparam
   return wparam == kIconId && (bits >> 16) == 0 && !lparam_is_pointer;
 }
 
+bool ShowsMainWindow(int code) noexcept {
+  return code == static_cast<int>(kLeftDoubleClick) || code == static_cast<int>(kKeySelect);
+}
+
 }  // namespace tray

@@ -48,6 +48,8 @@ SPLASH_TITLE = 201
 SPLASH_LOADING = 202
 SPLASH_HINT = 203
 
+VK_RETURN = 0x0D
+
 SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
 RESTART_CMD = "cmd.exe /c shutdown -r -t 3"
 SITE_CMD = "explorer.exe http://www.morvane.example/"
@@ -317,6 +319,8 @@ class StartupTest(ProgramCase):
                 self.assertIn(style & BS_TYPEMASK, BS_RADIO_TYPES)
         self.assertEqual(d.checked(MAIN, OPTION1), 1, "关机 is not checked at start")
         self.assertEqual(d.checked(MAIN, OPTION2), 0)
+        # Windows names an edit box after the static just before it in z-order.
+        self.assertEqual(d.call("prev", MAIN, TEXT1).split(":", 1)[1].upper(), "STATIC:时间")
 
 
 class InputRulesTest(ProgramCase):
@@ -451,6 +455,15 @@ class CountdownTest(ProgramCase):
 
     def test_countdown_ends_in_restart(self):
         self.run_countdown(OPTION2, RESTART_CMD)
+
+    def test_enter_in_the_field_starts_the_countdown(self):
+        self.type_over("2")
+        self.wait_field("2")
+        self.driver.call("key", MAIN, TEXT1, VK_RETURN)  # the field has had the focus since the start
+        self.assertEqual(self.sample_field(3), ["2", "1", "0"])
+        launches = self.prog.wait_launches(1, 3)
+        self.assertEqual(len(launches), 1, f"expected one launch, got {launches}")
+        self.assert_launch(launches[0], "cmd.exe", SHUTDOWN_CMD)
 
     def test_leading_zeros(self):
         d = self.driver

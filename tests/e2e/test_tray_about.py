@@ -39,6 +39,12 @@ ABOUT_NOTICE = 303
 ABOUT_PICTURE = 304
 NOTICE_START = "Morvane关机工具V2014，迎新年版   Core：2.0.0"
 
+# Keys and the icon's messages, as Windows would send them.
+VK_RETURN, VK_ESCAPE = 0x0D, 0x1B
+WM_MOUSEMOVE = 0x0200  # the icon's callback message
+NIN_KEYSELECT = 0x0401  # Enter or Space on the icon chosen with the keyboard
+ICON_ID = 1
+
 SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
 SW_SHOWMINIMIZED = 2
 
@@ -180,6 +186,15 @@ class TrayIconTest(FreshProgramCase):
                 time.sleep(0.6)  # beyond the double-click time before the next click
             self.assertEqual(self.icon_count(), 1)
 
+        with self.subTest("最小化, then the keyboard's select on the icon"):
+            # Wine's tray has no keyboard: the message is posted as the shell sends it
+            # to an icon at version 3 (the icon's id in wparam, the event in lparam).
+            d.click(MAIN, COMMAND4)
+            self.assertTrue(wait_until(lambda: not self.main_visible(), 3), "最小化 did not hide the main window")
+            d.call("post", MAIN, 0, WM_MOUSEMOVE, ICON_ID, NIN_KEYSELECT)
+            self.assertTrue(wait_until(self.main_visible, 3), "the keyboard's select on the icon did not show main")
+            self.assertEqual(d.wrect(MAIN), place, "main came back somewhere else")
+
         clicked = self.start_countdown()
         d.click(MAIN, COMMAND4)
         self.assertTrue(wait_until(lambda: not self.main_visible(), 3), "最小化 did not hide the main window")
@@ -240,6 +255,14 @@ class AboutWindowTest(FreshProgramCase):
         with self.subTest("关于 after 确定 opens it again"):
             self.open_about()
             self.assertEqual(d.count(ABOUT), 1)
+
+        for name, vk in (("Esc", VK_ESCAPE), ("Enter", VK_RETURN)):
+            with self.subTest(f"{name} acts as 确定"):
+                if not d.find(ABOUT):
+                    self.open_about()
+                d.call("key", ABOUT, ABOUT_OK, vk)
+                self.assertTrue(d.gone(ABOUT, 3), f"{name} did not close the About window")
+                self.assertTrue(self.main_visible())
 
     def test_modeless_and_outlives_main(self):
         d = self.driver

@@ -7,10 +7,11 @@
 namespace {
 
 // The window sees the icon's message as an x in twips converted at its own DPI; the
-// code must come back exactly at every scale Windows offers.
+// code must come back exactly at every scale Windows offers: the mouse's messages, the
+// context menu and the selects that version 3 adds.
 TEST(TrayDecode, TheDoubleClickCodeSurvivesTheTwipsRoundTripAtEveryScale) {
   for (int dpi : {96, 120, 144, 168, 192, 240, 288}) {
-    for (int code : {0x200, 0x201, 0x202, 0x203, 0x204, 0x205, 0x206, 0x207, 0x208, 0x209}) {
+    for (int code : {0x7B, 0x200, 0x201, 0x202, 0x203, 0x204, 0x205, 0x206, 0x207, 0x208, 0x209, 0x400, 0x401}) {
       const int twips = toolkit::PixelsToTwips(code, dpi);
       EXPECT_EQ(tray::NotificationCode(twips, dpi), code) << "dpi " << dpi << " code " << code;
     }
@@ -21,6 +22,13 @@ TEST(TrayDecode, AFixedFifteenTwipsPerPixelWouldMissTheDoubleClickAboveNinetySix
   // The reason the decoding uses the real DPI: at 125 % the old division gives 412.
   EXPECT_NE(toolkit::PixelsToTwips(0x203, 120) / 15, 0x203);
   EXPECT_EQ(tray::NotificationCode(toolkit::PixelsToTwips(0x203, 120), 120), 0x203);
+}
+
+TEST(TrayDecode, OnlyTheLeftDoubleClickAndTheKeyboardsSelectShowTheMainWindow) {
+  EXPECT_TRUE(tray::ShowsMainWindow(0x203));  // WM_LBUTTONDBLCLK
+  EXPECT_TRUE(tray::ShowsMainWindow(0x401));  // NIN_KEYSELECT: Enter or Space on the icon
+  for (int code : {0x7B, 0x200, 0x201, 0x202, 0x204, 0x205, 0x206, 0x209, 0x400, 0x402, 0})
+    EXPECT_FALSE(tray::ShowsMainWindow(code)) << code;  // moves, clicks, NIN_SELECT, the context menu...
 }
 
 TEST(TrayDecode, OnlyMessagesNamingTheIconWithoutAPointerPositionComeFromTheIcon) {

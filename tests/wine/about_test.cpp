@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "about/about_form.h"
@@ -85,6 +86,7 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   EXPECT_EQ(image.top, 8);
   EXPECT_EQ(image.right - image.left, 115);
   EXPECT_EQ(image.bottom - image.top, 115);
+  EXPECT_EQ(about_form.Image1.Text(), L"Morvane\u5173\u673A");  // its name; an owner-drawn static draws no text
   const RECT ok = test_support::RectInParent(about_form.Command1.hwnd());
   EXPECT_EQ(ok.left, 288);
   EXPECT_EQ(ok.top, 128);
@@ -113,6 +115,32 @@ TEST_F(AboutTest, OkAndTheCloseBoxBothCloseItAndItOpensAfreshAfterwards) {
   EXPECT_FALSE(about_form.IsLoaded());
   ClickAbout();
   EXPECT_TRUE(about_form.IsVisible());
+}
+
+// Wine cannot switch high contrast on (SPI_SETHIGHCONTRAST fails), so the test answers
+// for the system and announces the change as Windows does.
+TEST_F(AboutTest, UnderHighContrastTheRedNoticeTakesTheSystemsColoursAndFollowsAChange) {
+  static bool high_contrast = false;
+  struct StandIn {
+    toolkit::HighContrastQuery system = std::exchange(toolkit::high_contrast_query, [] { return high_contrast; });
+    ~StandIn() { toolkit::high_contrast_query = system; }
+  } stand_in;
+  ClickAbout();
+  HDC dc = ::CreateCompatibleDC(nullptr);
+  const auto text_colour = [&](const toolkit::Control& label) {
+    ::SendMessageW(about_form.hwnd(), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                   reinterpret_cast<LPARAM>(label.hwnd()));
+    return ::GetTextColor(dc);
+  };
+  const COLORREF plain = text_colour(about_form.Label1);
+  for (bool on : {true, false}) {
+    high_contrast = on;
+    ::UpdateWindow(about_form.hwnd());
+    ::SendMessageW(about_form.hwnd(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    EXPECT_TRUE(::GetUpdateRect(about_form.Label2.hwnd(), nullptr, FALSE)) << "not repainted after the change";
+    EXPECT_EQ(text_colour(about_form.Label2), on ? plain : RGB(255, 0, 0));
+  }
+  ::DeleteDC(dc);
 }
 
 TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {

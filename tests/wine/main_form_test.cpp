@@ -107,6 +107,21 @@ class MainForm : public testing::Test {
 
   std::wstring Field() const { return form_.Text1.Text(); }
 
+  // A key pressed and released, handled by the loop as in a dialog box.
+  void Key(HWND to, UINT vk) {
+    ::PostMessageW(to, WM_KEYDOWN, vk, 1);
+    ::PostMessageW(to, WM_KEYUP, vk, 1 | (1u << 30) | (1u << 31));
+    Pump(30ms);
+  }
+
+  // The push buttons that look like the one Enter presses.
+  std::vector<int> DefaultLooking() const {
+    std::vector<int> ids;
+    for (int id : {main_window::kCommand1, main_window::kCommand2, main_window::kCommand3, main_window::kCommand4})
+      if ((StyleOf(Item(id)) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) ids.push_back(id);
+    return ids;
+  }
+
   // Exactly one message: this prompt, the critical icon with OK (16), titled "错误".
   void ExpectOneError(const wchar_t* prompt) const {
     ASSERT_EQ(prompter_.prompts.size(), 1u);
@@ -235,6 +250,12 @@ TEST_F(MainForm, Captions) {
       {main_window::kFrame4, L""},
   };
   for (const Caption& caption : captions) EXPECT_EQ(WindowText(Item(caption.id)), caption.text) << caption.id;
+  // Windows names an edit box after the static just before it in z-order; hidden, it
+  // shows nothing.
+  HWND label = ::GetWindow(form_.Text1.hwnd(), GW_HWNDPREV);
+  EXPECT_EQ(label, form_.Label4.hwnd());
+  EXPECT_EQ(WindowText(label), L"时间");
+  EXPECT_FALSE(::IsWindowVisible(label));
 }
 
 TEST_F(MainForm, InitialState) {
@@ -284,6 +305,47 @@ TEST_F(MainForm, TabOrderFollowsTheLayout) {
     at = ::GetNextDlgTabItem(form_.hwnd(), at, FALSE);
     EXPECT_EQ(at, next) << "got control " << ::GetDlgCtrlID(at);
   }
+  // The keys themselves. A focused push button looks the default; elsewhere 开始计时 does.
+  for (HWND next : expected) {
+    Key(::GetFocus(), VK_TAB);
+    EXPECT_EQ(::GetFocus(), next) << "Tab reached control " << ::GetDlgCtrlID(::GetFocus());
+    const int id = ::GetDlgCtrlID(next);
+    const bool button = id >= main_window::kCommand2 && id <= main_window::kCommand4;
+    EXPECT_EQ(DefaultLooking(), std::vector<int>{button ? id : main_window::kCommand1});
+  }
+  BYTE keys[256] = {};
+  ASSERT_TRUE(::GetKeyboardState(keys));
+  keys[VK_SHIFT] = 0x80;
+  ::SetKeyboardState(keys);
+  Key(::GetFocus(), VK_TAB);
+  keys[VK_SHIFT] = 0;
+  ::SetKeyboardState(keys);
+  EXPECT_EQ(::GetFocus(), form_.Command4.hwnd()) << "Shift+Tab did not go back";
+  ::SetFocus(form_.Option1.hwnd());
+  Key(form_.Option1.hwnd(), VK_DOWN);
+  EXPECT_EQ(::GetFocus(), form_.Option2.hwnd());
+  EXPECT_TRUE(form_.Option2.Value()) << "the arrow moved without choosing";
+}
+
+// 开始计时 is the default button: Enter in the field or on an option runs its handler,
+// and the Enter character never reaches the field. On another button Enter presses that
+// one; Esc closes nothing.
+TEST_F(MainForm, EnterPressesTheDefaultButtonAndEscDoesNothing) {
+  for (HWND at : {form_.Text1.hwnd(), form_.Option1.hwnd()}) {
+    ::SetFocus(at);
+    Key(at, VK_RETURN);
+    EXPECT_TRUE(form_.Timer1.Enabled()) << "Enter on control " << ::GetDlgCtrlID(at);
+    form_.Timer1.SetEnabled(false);
+  }
+  EXPECT_EQ(Field(), L"60");
+  ::SetFocus(form_.Command2.hwnd());
+  Key(form_.Command2.hwnd(), VK_RETURN);
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_EQ(launcher_.launches[0].command_line, L"explorer.exe http://host:8080/");
+  Key(form_.Command2.hwnd(), VK_ESCAPE);
+  EXPECT_TRUE(form_.IsVisible());
+  EXPECT_FALSE(form_.Timer1.Enabled());
+  EXPECT_TRUE(prompter_.prompts.empty());
 }
 
 // ---- Typing ---------------------------------------------------------------------------

@@ -59,7 +59,7 @@ int IconWidth(HICON icon) {
 
 // Stands in for a shell too busy to answer: it refuses the next `refusals` calls, then
 // passes calls on to the real one. A refused call can still be carried out, as an add
-// that timed out sometimes is.
+// that timed out sometimes is. The last call is noted.
 class BusyShell {
  public:
   explicit BusyShell(int refusals, bool carried_out_anyway = false) {
@@ -72,9 +72,11 @@ class BusyShell {
   BusyShell& operator=(const BusyShell&) = delete;
 
   [[nodiscard]] int RefusalsLeft() const noexcept { return refusals_left_; }
+  [[nodiscard]] DWORD LastCall() const noexcept { return last_call_; }
 
  private:
   static BOOL WINAPI Call(DWORD message, PNOTIFYICONDATAW data) {
+    last_call_ = message;
     if (refusals_left_ <= 0) return ::Shell_NotifyIconW(message, data);
     --refusals_left_;
     if (carried_out_anyway_) (void)::Shell_NotifyIconW(message, data);
@@ -83,6 +85,7 @@ class BusyShell {
 
   static inline int refusals_left_ = 0;
   static inline bool carried_out_anyway_ = false;
+  static inline DWORD last_call_ = 0;
   Module1::ShellNotifyIconFunction previous_ = nullptr;
 };
 
@@ -118,6 +121,7 @@ TEST_F(TrayTest, LoadAddsOneIconWithTheRecordFilledForTheMainWindow) {
   EXPECT_EQ(Module1::nid.uCallbackMessage, static_cast<UINT>(WM_MOUSEMOVE));
   EXPECT_NE(Module1::nid.hIcon, nullptr);
   EXPECT_EQ(Module1::nid.szTip[0], L'\0');
+  EXPECT_EQ(Module1::nid.uVersion, static_cast<UINT>(NOTIFYICON_VERSION));  // the id in wparam, as before
   EXPECT_TRUE(IconPresent(form.hwnd()));
   // The picture is made for the shell's small-icon size, not for the window's DPI.
   EXPECT_EQ(IconWidth(Module1::nid.hIcon), ::GetSystemMetrics(SM_CXSMICON));
@@ -137,7 +141,9 @@ TEST_F(TrayTest, MinimiseHidesAndLeavesExactlyOneIconHoweverOftenPressed) {
   }
 }
 
-TEST_F(TrayTest, OnlyALeftDoubleClickOnTheIconShowsTheWindowAtEveryScale) {
+// At version 3 a click also brings NIN_SELECT and a right click WM_CONTEXTMENU; Enter or
+// Space on the icon chosen with the keyboard brings NIN_KEYSELECT.
+TEST_F(TrayTest, OnlyALeftDoubleClickOrTheKeyboardsSelectOnTheIconShowsTheWindowAtEveryScale) {
   for (int dpi : {96, 120, 144, 192}) {
     SCOPED_TRACE(dpi);
     ChangeDpi(form, dpi);
@@ -147,7 +153,7 @@ TEST_F(TrayTest, OnlyALeftDoubleClickOnTheIconShowsTheWindowAtEveryScale) {
     RECT hidden_at{};
     ::GetWindowRect(form.hwnd(), &hidden_at);
     for (UINT ignored : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK,
-                         WM_MBUTTONDBLCLK}) {
+                         WM_MBUTTONDBLCLK, NIN_SELECT, WM_CONTEXTMENU}) {
       SendIconMessage(form, ignored);
       EXPECT_FALSE(form.IsVisible()) << "message " << ignored;
     }
@@ -157,6 +163,9 @@ TEST_F(TrayTest, OnlyALeftDoubleClickOnTheIconShowsTheWindowAtEveryScale) {
     ::GetWindowRect(form.hwnd(), &shown_at);
     EXPECT_EQ(shown_at.left, hidden_at.left);
     EXPECT_EQ(shown_at.top, hidden_at.top);
+    ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
+    SendIconMessage(form, NIN_KEYSELECT);
+    EXPECT_TRUE(form.IsVisible());
   }
 }
 
@@ -217,6 +226,7 @@ TEST_F(TrayTest, MinimiseLeavesTheWindowOnScreenWhileTheShellRefusesTheIconAndRe
     EXPECT_FALSE(IconPresent(form.hwnd()));
     EXPECT_TRUE(PumpUntil([&] { return IconPresent(form.hwnd()); }, 6000ms)) << "no retry added the icon";
     EXPECT_EQ(shell.RefusalsLeft(), 0);
+    EXPECT_EQ(shell.LastCall(), static_cast<DWORD>(NIM_SETVERSION)) << "the shell forgets the version with the icon";
   }
   EXPECT_TRUE(form.IsVisible()) << "a later add hid the window: only 最小化 does";
   ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
@@ -236,6 +246,7 @@ TEST_F(TrayTest, AfterATaskbarRestartTheWindowIsNeverLeftHiddenWithoutItsIcon) {
     ::SendMessageW(form.hwnd(), tray::TaskbarCreatedMessage(), 0, 0);
     EXPECT_TRUE(IconPresent(form.hwnd()));
     EXPECT_FALSE(form.IsVisible());
+    EXPECT_EQ(shell.LastCall(), static_cast<DWORD>(NIM_SETVERSION));
   }
   {
     // The new taskbar refuses the icon: the window comes back on screen, and the icon
