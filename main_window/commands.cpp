@@ -4,15 +4,22 @@ namespace main_window {
 namespace {
 
 // ERROR_SHUTDOWN_IS_SCHEDULED: `shutdown` finds one already on its way.
-constexpr unsigned long kShutdownIsScheduled = 1190;
+constexpr std::uint32_t kShutdownIsScheduled = 1190;
 
 // Windows' error numbers in decimal, as `shutdown` and the documentation give them;
 // status codes with the top bit set (a crashed command) in hexadecimal, as they are known.
-std::wstring CodeText(unsigned long code) {
-  if (code < 0x80000000UL) return std::to_wstring(code);
-  std::wstring hex = L"0x";
-  for (int shift = 28; shift >= 0; shift -= 4) hex += L"0123456789ABCDEF"[(code >> shift) & 0xF];
-  return hex;
+std::wstring CodeText(std::uint32_t code) {
+  std::wstring text;
+  if (code < 0x80000000U) {
+    do {
+      text.insert(text.begin(), static_cast<wchar_t>(L'0' + code % 10));
+      code /= 10;
+    } while (code != 0);
+    return text;
+  }
+  text = L"0x";
+  for (int shift = 28; shift >= 0; shift -= 4) text += L"0123456789ABCDEF"[(code >> shift) & 0xF];
+  return text;
 }
 
 }  // namespace
@@ -21,7 +28,7 @@ std::wstring_view PowerCommandLine(PowerMode mode) noexcept {
   return mode == PowerMode::Shutdown ? L"cmd.exe /c shutdown -s -t 3" : L"cmd.exe /c shutdown -r -t 3";
 }
 
-std::wstring RefusalText(PowerMode mode, unsigned long exit_code) {
+std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
   const bool shutdown = mode == PowerMode::Shutdown;
   // Windows 没有接受关机命令 / Windows 没有接受重启命令
   const std::wstring refused = shutdown ? L"Windows \u6CA1\u6709\u63A5\u53D7\u5173\u673A\u547D\u4EE4"

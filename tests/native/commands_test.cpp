@@ -15,11 +15,11 @@ TEST(RefusalText, NamesTheCommandAndTheCodeAndWhatFollows) {
   EXPECT_EQ(RefusalText(PowerMode::Restart, 1), L"Windows 没有接受重启命令（代码 1），计算机不会重启。");
   EXPECT_EQ(RefusalText(PowerMode::Restart, 1191), L"Windows 没有接受重启命令（代码 1191），计算机不会重启。");
   // A crashed command's status reads as it is known, in hexadecimal.
-  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0xC0000142UL),
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0xC0000142U),
             L"Windows 没有接受关机命令（代码 0xC0000142），计算机不会关机。");
-  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0x80000000UL),
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0x80000000U),
             L"Windows 没有接受关机命令（代码 0x80000000），计算机不会关机。");
-  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0x7FFFFFFFUL),
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0x7FFFFFFFU),
             L"Windows 没有接受关机命令（代码 2147483647），计算机不会关机。");
 }
 
