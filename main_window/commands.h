@@ -1,6 +1,7 @@
-// The command lines the main window launches.
+// The command lines the main window launches, and what it says when Windows refuses one.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,11 @@ enum class PowerMode { Shutdown, Restart };
 inline constexpr int kLaunchShowStyle = 2;
 
 [[nodiscard]] std::wstring_view PowerCommandLine(PowerMode mode) noexcept;
+
+// Told when the power command ran and ended with a non-zero exit code: Windows did not
+// accept it, and the computer will not shut down (or restart) because of it. 1190, a
+// shutdown or restart already scheduled, is named as such.
+[[nodiscard]] std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code);
 
 // "http://" + host + "/": the publisher's site; host may carry a ":port".
 [[nodiscard]] std::wstring SiteAddress(std::wstring_view host);

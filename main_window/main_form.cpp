@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "main_window/commands.h"
 #include "main_window/seconds_rules.h"
 #include "resources/resource.h"
@@ -30,6 +32,8 @@ constexpr int kTrayRetries = 5;
 // When the shutdown or restart command cannot be started.
 constexpr wchar_t kCannotShutDown[] = L"\u65E0\u6CD5\u542F\u52A8\u5173\u673A\u547D\u4EE4\u3002";  // 无法启动关机命令。
 constexpr wchar_t kCannotRestart[] = L"\u65E0\u6CD5\u542F\u52A8\u91CD\u542F\u547D\u4EE4\u3002";  // 无法启动重启命令。
+// Posted by a power command's watch when the command has ended (see toolkit::ExitWatch).
+constexpr UINT kPowerCommandEnded = WM_APP + 1;
 
 }  // namespace
 
@@ -91,7 +95,11 @@ void main::Form_Load() {
   (void)AddTrayIcon();  // the window is shown either way; retries follow a refusal
 }
 
-void main::Form_Unload() { tray_.Delete(); }
+void main::Form_Unload() {
+  // A command that ends from now on is not told: its watch and handle go with the window.
+  power_commands_.clear();
+  tray_.Delete();
+}
 
 bool main::OnRawMouseMove(WPARAM wparam, LPARAM lparam) {
   // A real mouse move carries the pointer's own position; the icon's message does not.
@@ -106,7 +114,11 @@ void main::Form_MouseMove(int /*button*/, int /*shift*/, int x, int /*y*/) {
   if (move_from_icon_ && tray::ShowsMainWindow(tray::NotificationCode(x, Dpi()))) Show();
 }
 
-std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM, LPARAM) {
+std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == kPowerCommandEnded) {
+    PowerCommand_End(static_cast<DWORD>(wparam), static_cast<DWORD>(lparam));
+    return 0;
+  }
   if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
   // The taskbar was made anew (Explorer restarted) and has forgotten the icon.
   const bool in = tray_.Restore();
@@ -135,6 +147,37 @@ void main::TrayRetry_Timer() {
 
 void main::ShowError(std::wstring_view prompt) {
   services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk, kErrorTitle);
+}
+
+// What goes wrong with the power command is told where it is seen: a window hidden in
+// the tray (or minimised) comes back first, as a double-click on the icon brings it, so
+// that the box has a visible owner with a taskbar button and comes to the front.
+void main::ShowPowerError(std::wstring_view prompt) {
+  if (IsLoaded() && (!IsVisible() || ::IsIconic(hwnd()))) Show();
+  ShowError(prompt);
+}
+
+// Starts the command without waiting for it; how it ended comes back later
+// (PowerCommand_End). One that cannot be started is told at once, or the countdown
+// would end as if all went well.
+void main::LaunchPowerCommand(PowerMode mode) {
+  auto watch = services_.launcher.LaunchWatched(PowerCommandLine(mode), kLaunchShowStyle, hwnd(), kPowerCommandEnded);
+  if (!watch) {
+    ShowPowerError(mode == PowerMode::Shutdown ? kCannotShutDown : kCannotRestart);
+    return;
+  }
+  power_commands_.push_back({mode, std::move(*watch)});
+}
+
+// `shutdown` refuses with a non-zero code (one already scheduled, access denied, the
+// command interpreter disabled): the user must not walk away trusting it.
+void main::PowerCommand_End(DWORD exit_code, DWORD id) {
+  const auto ended = std::find_if(power_commands_.begin(), power_commands_.end(),
+                                  [id](const PowerCommand& command) { return command.watch.Id() == id; });
+  if (ended == power_commands_.end()) return;  // one this window no longer watches
+  const PowerMode mode = ended->mode;
+  power_commands_.erase(ended);  // before the box, whose loop may bring further ends
+  if (exit_code != 0) ShowPowerError(RefusalText(mode, exit_code));
 }
 
 // Start: needs a mode and a count; the countdown goes on from whatever the field holds.
@@ -175,15 +218,14 @@ void main::Text1_Change() {
     if (!IsLoaded()) return;
     Text1.SetText(seconds::kResetText);
   }
-  // The zero test: any change that leaves 0 while a mode is selected launches. A command
-  // that cannot be started is told, or the countdown would end as if all went well.
+  // The zero test: any change that leaves 0 while a mode is selected launches.
   if (seconds::IsZero(Text1.Text()) && Option1.Value()) {
     Timer1.SetEnabled(false);
-    if (!services_.launcher.Launch(PowerCommandLine(PowerMode::Shutdown), kLaunchShowStyle)) ShowError(kCannotShutDown);
+    LaunchPowerCommand(PowerMode::Shutdown);
   }
   if (seconds::IsZero(Text1.Text()) && Option2.Value()) {
     Timer1.SetEnabled(false);
-    if (!services_.launcher.Launch(PowerCommandLine(PowerMode::Restart), kLaunchShowStyle)) ShowError(kCannotRestart);
+    LaunchPowerCommand(PowerMode::Restart);
   }
 }
 

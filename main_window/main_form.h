@@ -5,8 +5,10 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "adverts/slots.h"
+#include "main_window/commands.h"
 #include "toolkit/controls.h"
 #include "toolkit/form.h"
 #include "toolkit/inet.h"
@@ -93,6 +95,9 @@ class main final : public toolkit::Form {
   void Timer1_Timer();
 
   void ShowError(std::wstring_view prompt);
+  void ShowPowerError(std::wstring_view prompt);
+  void LaunchPowerCommand(PowerMode mode);
+  void PowerCommand_End(DWORD exit_code, DWORD id);
   bool AddTrayIcon();
   void AfterTrayAdd(bool in);
   void TrayRetry_Timer();
@@ -108,6 +113,12 @@ class main final : public toolkit::Form {
   // While the over-long box is open the countdown holds still, so ticks cannot stack a
   // second box behind the first.
   bool too_long_box_open_ = false;
+  // The power commands started and not yet ended, each watched for its exit code.
+  struct PowerCommand {
+    PowerMode mode;
+    toolkit::ExitWatch watch;
+  };
+  std::vector<PowerCommand> power_commands_;
 };
 
 }  // namespace main_window

@@ -69,6 +69,15 @@ struct KernelTraits {
   static void close(pointer h) noexcept { ::CloseHandle(h); }
 };
 
+// A wait registered with RegisterWaitForSingleObject. Unregistering waits for a callback
+// that is running at that moment, so whatever the callback uses may be freed afterwards.
+// Never to be dropped inside its own callback, which would then wait for itself.
+struct WaitTraits {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
+};
+
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
@@ -76,5 +85,6 @@ using UniqueBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
 using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueCursor = UniqueHandle<CursorTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelTraits>;
+using UniqueWait = UniqueHandle<WaitTraits>;
 
 }  // namespace toolkit

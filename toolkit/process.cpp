@@ -43,9 +43,10 @@ std::wstring ProcessLauncher::ProgramPath(std::wstring_view command_line) const 
   return WindowsProgramPath(command_line, folders_);
 }
 
-bool ProcessLauncher::Launch(std::wstring_view command_line, int show_style) {
+std::optional<std::pair<UniqueKernelHandle, DWORD>> ProcessLauncher::Start(std::wstring_view command_line,
+                                                                           int show_style) {
   const std::wstring program = ProgramPath(command_line);
-  if (program.empty()) return false;
+  if (program.empty()) return std::nullopt;
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -59,10 +60,67 @@ bool ProcessLauncher::Launch(std::wstring_view command_line, int show_style) {
   // its current folder before PATH, and ours may be a download folder.
   if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folders_.system.c_str(),
                         &startup, &info))
-    return false;
-  UniqueKernelHandle process(info.hProcess);
+    return std::nullopt;
   UniqueKernelHandle thread(info.hThread);
-  return true;
+  return std::pair{UniqueKernelHandle(info.hProcess), info.dwProcessId};
+}
+
+bool ProcessLauncher::Launch(std::wstring_view command_line, int show_style) {
+  return Start(command_line, show_style).has_value();
+}
+
+std::optional<ExitWatch> ProcessLauncher::LaunchWatched(std::wstring_view command_line, int show_style, HWND window,
+                                                        UINT message) {
+  auto started = Start(command_line, show_style);
+  if (!started) return std::nullopt;
+  return ExitWatch(std::move(started->first), started->second, window, message);
+}
+
+// ---- ExitWatch -----------------------------------------------------------------------
+
+ExitWatch::ExitWatch(UniqueKernelHandle process, DWORD id, HWND window, UINT message) : id_(id) {
+  if (!process || !window) return;
+  notice_ = std::make_unique<Notice>(Notice{process.get(), window, message, id});
+  HANDLE wait = nullptr;
+  // Once only: an ended process stays signalled, and would call back again and again.
+  if (!::RegisterWaitForSingleObject(&wait, process.get(), &ExitWatch::Ended, notice_.get(), INFINITE,
+                                     WT_EXECUTEONLYONCE)) {
+    notice_.reset();
+    return;  // the handle closes on the way out; the program runs on unwatched
+  }
+  process_ = std::move(process);
+  wait_.reset(wait);
+}
+
+ExitWatch& ExitWatch::operator=(ExitWatch&& other) noexcept {
+  if (this != &other) {
+    Stop();
+    process_ = std::move(other.process_);
+    notice_ = std::move(other.notice_);
+    wait_ = std::move(other.wait_);
+    id_ = other.id_;
+  }
+  return *this;
+}
+
+void ExitWatch::Stop() noexcept {
+  // The order matters: the pool's thread may be reading the notice and the handle until
+  // the wait is unregistered.
+  wait_.reset();
+  notice_.reset();
+  process_.reset();
+}
+
+// On a thread of the pool: only posts, so the window's thread never waits for it and
+// a watch dropped on that thread cannot deadlock with it.
+void CALLBACK ExitWatch::Ended(void* context, BOOLEAN /*timed_out*/) {
+  const Notice& notice = *static_cast<const Notice*>(context);
+  DWORD code = 0;
+  // The handle carries every right, so this cannot fail; were it to, the code would be
+  // unknown, and an unknown code is not a refusal to report.
+  if (!::GetExitCodeProcess(notice.process, &code)) code = 0;
+  // A window destroyed meanwhile simply refuses the post.
+  ::PostMessageW(notice.window, notice.message, static_cast<WPARAM>(code), static_cast<LPARAM>(notice.id));
 }
 
 }  // namespace toolkit

@@ -1,13 +1,59 @@
 // Starting Windows' own programs (cmd.exe, explorer.exe) with a command line, without
-// waiting for them.
+// waiting for them, and learning later how one ended.
 #pragma once
 
+#include <windows.h>
+
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
+#include "toolkit/handles.h"
 #include "toolkit/program_search.h"
 
 namespace toolkit {
+
+// Watches a started program for its end without blocking any thread of ours: when it
+// ends, a thread of the system's pool posts `message` to `window`, with the exit code as
+// wParam and the watch's Id() as lParam. The watch owns the process handle. Dropping it
+// ends the wait first (waiting for a notice being posted at that very moment), then
+// closes the handle, so a watch dropped before the program ended posts nothing later.
+class ExitWatch {
+ public:
+  // Watches nothing and posts nothing; what a launcher that starts nothing hands out.
+  explicit ExitWatch(DWORD id = 0) noexcept : id_(id) {}
+  // Takes the process handle. Without a window, or when the wait cannot be set up, the
+  // handle is closed at once and nothing is ever posted.
+  ExitWatch(UniqueKernelHandle process, DWORD id, HWND window, UINT message);
+  ~ExitWatch() { Stop(); }
+
+  ExitWatch(const ExitWatch&) = delete;
+  ExitWatch& operator=(const ExitWatch&) = delete;
+  ExitWatch(ExitWatch&& other) noexcept = default;
+  ExitWatch& operator=(ExitWatch&& other) noexcept;
+
+  // The process id for a started program: unique while the watch holds its handle.
+  [[nodiscard]] DWORD Id() const noexcept { return id_; }
+  [[nodiscard]] bool Watching() const noexcept { return static_cast<bool>(wait_); }
+
+ private:
+  // What the pool's thread reads; it stays put while the watch itself moves.
+  struct Notice {
+    HANDLE process;
+    HWND window;
+    UINT message;
+    DWORD id;
+  };
+  static void CALLBACK Ended(void* notice, BOOLEAN timed_out);
+  void Stop() noexcept;  // the wait, then the notice, then the handle
+
+  UniqueKernelHandle process_;
+  std::unique_ptr<Notice> notice_;
+  UniqueWait wait_;
+  DWORD id_ = 0;
+};
 
 // The seam through which the windows start programs; tests put a recorder here.
 class Launcher {
@@ -15,11 +61,16 @@ class Launcher {
   virtual ~Launcher() = default;
   // Returns false when the program could not be started.
   virtual bool Launch(std::wstring_view command_line, int show_style) = 0;
+  // Launch, and its end is posted to `window` as `message` (see ExitWatch) for as long as
+  // the returned watch is kept. Nothing when the program could not be started.
+  [[nodiscard]] virtual std::optional<ExitWatch> LaunchWatched(std::wstring_view command_line, int show_style,
+                                                               HWND window, UINT message) = 0;
 };
 
 // Starts the program a command line names from the folder where Windows keeps it (see
-// program_search.h), in the system folder, and closes the process and thread handles
-// at once. Any other program is refused.
+// program_search.h), in the system folder. Launch closes the process and thread handles
+// at once; LaunchWatched hands the process handle to its watch. Any other program is
+// refused.
 class ProcessLauncher final : public Launcher {
  public:
   // Windows' own folders.
@@ -29,11 +80,17 @@ class ProcessLauncher final : public Launcher {
   explicit ProcessLauncher(WindowsFolders folders);
 
   bool Launch(std::wstring_view command_line, int show_style) override;
+  [[nodiscard]] std::optional<ExitWatch> LaunchWatched(std::wstring_view command_line, int show_style, HWND window,
+                                                       UINT message) override;
 
   // The full path Launch would start for this command line, or empty.
   [[nodiscard]] std::wstring ProgramPath(std::wstring_view command_line) const;
 
  private:
+  // The started program's process handle and id; nothing when it could not be started.
+  [[nodiscard]] std::optional<std::pair<UniqueKernelHandle, DWORD>> Start(std::wstring_view command_line,
+                                                                          int show_style);
+
   WindowsFolders folders_;
 };
 

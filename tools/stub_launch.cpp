@@ -11,6 +11,9 @@
 // launches.log beside this exe. One line per launch, UTF-8, tab separated:
 //   <unix ms>\t<exe name, lower case>\t<wShowWindow or -1>\t<dwFlags hex>\t
 //   <folder of this exe>\t<current folder>\t<command line>
+//
+// It exits with 0, or with the number written in exitcode.txt beside it, so the tests
+// can have Windows refuse a command (1190: a shutdown is already scheduled).
 
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A00
@@ -53,6 +56,27 @@ std::string to_utf8(const std::wstring& w) {
   std::string out(static_cast<size_t>(n), '\0');
   WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr, nullptr);
   return out;
+}
+
+std::wstring own_folder() {
+  const std::wstring path = own_path();
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+// The decimal number at the start of exitcode.txt beside this exe; 0 without one.
+UINT exit_code() {
+  HANDLE h = CreateFileW((own_folder() + L"exitcode.txt").c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  char text[32] = {};
+  DWORD read = 0;
+  ReadFile(h, text, sizeof(text) - 1, &read, nullptr);
+  CloseHandle(h);
+  unsigned long long code = 0;
+  for (DWORD i = 0; i < read && text[i] >= '0' && text[i] <= '9' && code <= 0xFFFFFFFFULL; ++i)
+    code = code * 10 + static_cast<unsigned>(text[i] - '0');
+  return code <= 0xFFFFFFFFULL ? static_cast<UINT>(code) : 0;
 }
 
 void record_launch() {
@@ -110,5 +134,5 @@ void record_launch() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   record_launch();
-  return 0;
+  return static_cast<int>(exit_code());
 }

@@ -46,6 +46,8 @@ REPO_ROOT = Path(__file__).resolve().parents[2]
 PROGRAM_NAME = "MorvaneShutdown.exe"
 STUB_NAMES = ("cmd.exe", "explorer.exe")
 LAUNCH_LOG = "launches.log"
+# Beside the stub cmd.exe, names the exit code it returns (0 without it).
+EXIT_CODE_FILE = "exitcode.txt"
 # Where the program starts each stub, as Wine names the folders.
 SYSTEM_FOLDER = r"C:\windows\system32"
 WINDOWS_FOLDER = r"C:\windows"
@@ -165,8 +167,18 @@ def _wine_own_copy(name: str) -> Optional[Path]:
     return None
 
 
+def stub_exit_code(prefix: Path, code: Optional[int]) -> None:
+    """Makes the stub cmd.exe exit with `code` from now on; None puts it back to 0."""
+    path = stub_target(prefix, "cmd.exe").parent / EXIT_CODE_FILE
+    if code is None:
+        path.unlink(missing_ok=True)
+    else:
+        path.write_text(str(code), encoding="ascii")
+
+
 def restore_originals(prefix: Path) -> None:
     """Puts Windows' own programs back where our stubs stood; safe to repeat."""
+    stub_exit_code(prefix, None)  # a run that died may have left one
     kept = prefix / ORIGINALS
     for name in STUB_NAMES:
         original = kept / name

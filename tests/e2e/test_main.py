@@ -23,6 +23,7 @@ from harness import (
     UiDriver,
     close_session,
     session,
+    stub_exit_code,
     tools_dir,
     wait_until,
 )
@@ -59,6 +60,8 @@ STARTF_USESHOWWINDOW = 0x1
 MSG_TOO_BIG = "输入的数字过大"
 MSG_BAD_TIME = "请输入正确的时间！"
 MSG_NO_MODE = "请选择模式"
+MSG_SHUTDOWN_SCHEDULED = "Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。"
+MSG_RESTART_REFUSED = "Windows 没有接受重启命令（代码 5），计算机不会重启。"
 
 WS_POPUP = 0x80000000
 WS_CAPTION = 0x00C00000
@@ -498,6 +501,49 @@ class CountdownTest(ProgramCase):
             self.assertEqual(seen[-2:], ["59", "58"])
         self.assertEqual(self.prog.launches(), [])
         self.assertEqual(d.msgcount(), 0)
+
+
+class RefusedCommandTest(ProgramCase):
+    """The command starts, and Windows refuses it: the stub cmd.exe ends with the code
+    the test names. One program for the class, its window in view."""
+
+    def setUp(self):
+        super().setUp()
+        self.addCleanup(stub_exit_code, session().prefix, None)
+        d = self.driver
+        d.click(MAIN, OPTION1)
+        self.assertTrue(wait_until(lambda: d.checked(MAIN, OPTION1) == 1, 2))
+        d.settext(MAIN, TEXT1, "60")
+        self.wait_field("60")
+        self.before = len(self.prog.launches())
+
+    def zero_launches(self, cmdline):
+        n = len(self.prog.launches()) + 1
+        self.driver.settext(MAIN, TEXT1, "5")
+        self.wait_field("5")
+        self.type_over("0")
+        self.assertEqual(len(self.prog.wait_launches(n, 5)), n, "no launch")
+        self.assert_launch(self.prog.launches()[-1], "cmd.exe", cmdline)
+
+    def test_a_refused_command_is_told_once(self):
+        d = self.driver
+        stub_exit_code(session().prefix, 1190)
+        self.zero_launches(SHUTDOWN_CMD)
+        self.expect_box(MSG_SHUTDOWN_SCHEDULED)
+        time.sleep(1)
+        self.assertEqual(d.msgcount(), 0, "a second box")
+
+        stub_exit_code(session().prefix, 5)
+        d.click(MAIN, OPTION2)
+        self.assertTrue(wait_until(lambda: d.checked(MAIN, OPTION2) == 1, 2))
+        self.zero_launches(RESTART_CMD)
+        self.expect_box(MSG_RESTART_REFUSED)
+        self.assertEqual(len(self.prog.launches()), self.before + 2)
+
+    def test_an_accepted_command_is_silent(self):
+        self.zero_launches(SHUTDOWN_CMD)
+        time.sleep(1.5)  # the stub has long ended
+        self.assertEqual(self.driver.msgcount(), 0, "a box though the command was accepted")
 
 
 class PlantedProgramsTest(ProgramCase):

@@ -22,7 +22,7 @@ import unittest
 from typing import Optional, Tuple
 
 import timeline
-from harness import MAIN, SPLASH, ProgramRun, UiDriver, close_session, session, wait_until
+from harness import MAIN, SPLASH, ProgramRun, UiDriver, close_session, session, stub_exit_code, wait_until
 
 # Main window controls.
 TEXT1 = 101
@@ -46,6 +46,7 @@ NIN_KEYSELECT = 0x0401  # Enter or Space on the icon chosen with the keyboard
 ICON_ID = 1
 
 SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
+MSG_SHUTDOWN_SCHEDULED = "Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。"
 SW_SHOWMINIMIZED = 2
 
 TRAY_CLASS = "__winex11_standalone_tray"
@@ -221,6 +222,26 @@ class TrayIconTest(FreshProgramCase):
 
         d.close_window(MAIN)
         self.assert_program_ends_without_icon()
+
+
+    def test_a_refusal_while_hidden_brings_main_back_with_its_box(self):
+        d = self.driver
+        self.addCleanup(stub_exit_code, session().prefix, None)
+        stub_exit_code(session().prefix, 1190)
+        self.assertTrue(wait_until(lambda: self.icon_count() == 1, 3), "no icon once the main window has loaded")
+        clicked = self.start_countdown()
+        d.click(MAIN, COMMAND4)
+        self.assertTrue(wait_until(lambda: not self.main_visible(), 3), "最小化 did not hide the main window")
+        self.assert_launched_on_time(clicked)
+        self.assertEqual(d.msgbox(3), MSG_SHUTDOWN_SCHEDULED)
+        self.assertTrue(self.main_visible(), "the box came while main stayed hidden")
+        self.assertEqual(d.msgcount(), 1)
+        d.msgboxok()
+        self.assertTrue(wait_until(lambda: d.msgcount() == 0, 3), "the box did not close")
+        time.sleep(1)
+        self.assertEqual(d.msgcount(), 0, "a second box")
+        self.assertTrue(self.main_visible())
+        self.assertEqual(self.icon_count(), 1)
 
 
 class AboutWindowTest(FreshProgramCase):

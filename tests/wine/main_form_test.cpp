@@ -33,6 +33,8 @@ constexpr wchar_t kChooseMode[] = L"请选择模式";
 constexpr wchar_t kEnterTime[] = L"请输入正确的时间！";
 constexpr wchar_t kCannotShutDown[] = L"无法启动关机命令。";
 constexpr wchar_t kCannotRestart[] = L"无法启动重启命令。";
+constexpr wchar_t kShutdownRefused[] = L"Windows 没有接受关机命令（代码 5），计算机不会关机。";
+constexpr wchar_t kRestartScheduled[] = L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。";
 
 // One window serves every test: under Wine without a window manager each unmapping
 // waits two seconds for the manager, so the form is made once and put back into its
@@ -460,6 +462,87 @@ TEST_F(MainForm, ACommandThatCannotBeStartedIsReported) {
   Click(form_.Command2);
   EXPECT_EQ(launcher_.launches.size(), 4u);
   EXPECT_EQ(prompter_.prompts.size(), 1u);
+}
+
+// `shutdown` can start and still refuse: its exit code is watched, and a refusal is
+// told once, for the command it belongs to. Success is silent.
+TEST_F(MainForm, ACommandThatWindowsRefusesIsReported) {
+  form_.Text1.SetText(L"0");
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  ASSERT_TRUE(launcher_.launches[0].watched);
+  EXPECT_EQ(launcher_.launches[0].window, form_.hwnd());
+  ASSERT_TRUE(launcher_.End(0, 5));
+  ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2s)) << "a refusal was not told";
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kShutdownRefused));
+  EXPECT_EQ(prompter_.prompts[0].owner, form_.hwnd());
+  EXPECT_TRUE(prompter_.prompts[0].owner_shown);
+  // The same end told twice is told once: the command is no longer watched.
+  ASSERT_TRUE(launcher_.End(0, 5));
+  Pump(200ms);
+  EXPECT_EQ(prompter_.prompts.size(), 1u);
+
+  // Two commands out at once, ending in the other order: each is told as itself.
+  prompter_.prompts.clear();
+  form_.Text1.SetText(L"00");  // 关机
+  Click(form_.Option2);
+  form_.Text1.SetText(L"000");  // 重启
+  ASSERT_EQ(launcher_.launches.size(), 3u);
+  EXPECT_EQ(launcher_.launches[2].command_line, kRestart);
+  ASSERT_TRUE(launcher_.End(2, 1190));
+  ASSERT_TRUE(launcher_.End(1, 0));
+  ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2s));
+  Pump(200ms);
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kRestartScheduled));
+
+  // The browser is not watched.
+  Click(form_.Command2);
+  ASSERT_EQ(launcher_.launches.size(), 4u);
+  EXPECT_FALSE(launcher_.launches[3].watched);
+}
+
+// A box owned by a window hidden in the tray has no taskbar button and may never come to
+// the front: the window comes back first, for a refusal and for a command not started.
+TEST_F(MainForm, APowerCommandErrorBringsAHiddenWindowBackFirst) {
+  form_.Hide();
+  ASSERT_FALSE(form_.IsVisible());
+  form_.Text1.SetText(L"0");
+  ASSERT_TRUE(launcher_.End(0, 5));
+  ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2s));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kShutdownRefused));
+  EXPECT_TRUE(prompter_.prompts[0].owner_shown);
+  EXPECT_TRUE(form_.IsVisible());
+
+  prompter_.prompts.clear();
+  ::ShowWindow(form_.hwnd(), SW_MINIMIZE);
+  launcher_.fails = true;
+  form_.Text1.SetText(L"00");
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotShutDown));
+  EXPECT_TRUE(prompter_.prompts[0].owner_shown);
+  EXPECT_FALSE(::IsIconic(form_.hwnd()));
+
+  // Success leaves a hidden window where it is.
+  form_.Hide();
+  launcher_.fails = false;
+  form_.Text1.SetText(L"000");
+  ASSERT_TRUE(launcher_.End(launcher_.launches.size() - 1, 0));
+  Pump(200ms);
+  EXPECT_FALSE(form_.IsVisible());
+  EXPECT_EQ(prompter_.prompts.size(), 1u);
+}
+
+// Closed before its command ended, the window tells nothing afterwards, even when it is
+// open again and the notice finds it.
+TEST_F(MainForm, ACommandEndingAfterTheWindowClosedIsNotTold) {
+  form_.Text1.SetText(L"0");
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  const RecordingLauncher::Record launch = launcher_.launches[0];
+  form_.Unload();
+  EXPECT_FALSE(launcher_.End(0, 1190)) << "posted to a window that is gone";
+  form_.Show();
+  ASSERT_TRUE(form_.IsLoaded());
+  ::PostMessageW(form_.hwnd(), launch.message, 1190, static_cast<LPARAM>(launch.id));
+  Pump(300ms);
+  EXPECT_TRUE(prompter_.prompts.empty());
 }
 
 TEST_F(MainForm, NothingIsLaunchedWithoutAZero) {

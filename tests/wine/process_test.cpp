@@ -1,11 +1,15 @@
-// Starting Windows' own programs. Only harmless stand-ins are ever started: copies of
-// the launch stub, which records its command line and exits, in folders standing in
-// for Windows' own; the launcher with Windows' folders is only asked for its paths.
+// Starting Windows' own programs, and learning how they ended. Only harmless stand-ins
+// are ever started: copies of the launch stub, which records its command line and exits
+// (with the code its exitcode.txt names), in folders standing in for Windows' own; the
+// launcher with Windows' folders is only asked for its paths.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstring>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/wine/test_support.h"
@@ -19,6 +23,8 @@ using test_support::SameFolder;
 using test_support::ScopedCurrentDirectory;
 using test_support::ScopedPath;
 using test_support::TempFolder;
+using toolkit::ExitWatch;
+using toolkit::UniqueKernelHandle;
 
 std::wstring TestFolder() { return FolderOf(test_support::ModulePath()); }
 
@@ -113,6 +119,75 @@ std::vector<Noted> WaitForLaunches(const std::wstring& log, std::size_t count) {
   return noted;
 }
 
+void WriteExitCode(const std::wstring& folder, const char* code) {
+  HANDLE file = ::CreateFileW((folder + L"\\exitcode.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  ::WriteFile(file, code, static_cast<DWORD>(std::strlen(code)), &written, nullptr);
+  ::CloseHandle(file);
+}
+
+constexpr UINT kEnded = WM_APP + 7;
+
+// A window that only receives the watches' notices.
+class NoticeWindow {
+ public:
+  NoticeWindow() : hwnd_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+  ~NoticeWindow() { ::DestroyWindow(hwnd_); }
+  NoticeWindow(const NoticeWindow&) = delete;
+  NoticeWindow& operator=(const NoticeWindow&) = delete;
+  [[nodiscard]] HWND hwnd() const noexcept { return hwnd_; }
+
+  // The next notice (exit code, id), waiting up to `ms` for it.
+  std::optional<std::pair<WPARAM, LPARAM>> Next(DWORD ms) const {
+    const ULONGLONG deadline = ::GetTickCount64() + ms;
+    for (;;) {
+      MSG message{};
+      if (::PeekMessageW(&message, hwnd_, kEnded, kEnded, PM_REMOVE)) return std::pair{message.wParam, message.lParam};
+      const ULONGLONG now = ::GetTickCount64();
+      if (now >= deadline) return std::nullopt;
+      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_POSTMESSAGE);
+    }
+  }
+
+ private:
+  HWND hwnd_;
+};
+
+// A stub started suspended by the test itself, so that it is still running for as long
+// as the test needs; terminated at the end.
+struct SuspendedStub {
+  UniqueKernelHandle process;
+  HANDLE kept = nullptr;  // the test's own handle to it
+  explicit SuspendedStub(const std::wstring& exe) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    std::wstring line = L"cmd.exe /c rem";
+    if (!::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                          &startup, &info))
+      return;
+    ::CloseHandle(info.hThread);
+    process.reset(info.hProcess);
+    ::DuplicateHandle(::GetCurrentProcess(), info.hProcess, ::GetCurrentProcess(), &kept, 0, FALSE,
+                      DUPLICATE_SAME_ACCESS);
+  }
+  ~SuspendedStub() {
+    if (!kept) return;
+    ::TerminateProcess(kept, 9);
+    ::WaitForSingleObject(kept, 5000);
+    ::CloseHandle(kept);
+  }
+  SuspendedStub(const SuspendedStub&) = delete;
+  SuspendedStub& operator=(const SuspendedStub&) = delete;
+};
+
+bool IsOpenHandle(HANDLE handle) {
+  DWORD flags = 0;
+  return ::GetHandleInformation(handle, &flags) != FALSE;
+}
+
 class Process : public testing::Test {
  protected:
   void SetUp() override {
@@ -195,8 +270,88 @@ TEST_F(Process, AMissingOrUnknownProgramIsNotStarted) {
   // Folders that could not be read start nothing either.
   toolkit::ProcessLauncher unread({L"", L""});
   EXPECT_FALSE(unread.Launch(L"cmd.exe /c echo x", 2));
+  NoticeWindow window;
+  EXPECT_FALSE(launcher.LaunchWatched(L"cmd.exe /c echo x", 2, window.hwnd(), kEnded));
+  EXPECT_FALSE(launcher.LaunchWatched(L"notepad.exe", 2, window.hwnd(), kEnded));
   ::Sleep(1000);
   EXPECT_FALSE(FileExists(here / L"launches.log"));
+}
+
+// The exit code comes back once, as a notice posted to the window, wherever the watch
+// has moved meanwhile; the launch itself is the same as an unwatched one.
+TEST_F(Process, AWatchedLaunchPostsItsExitCodeOnce) {
+  TempFolder system, windows;
+  Plant(system / L"cmd.exe");
+  toolkit::ProcessLauncher launcher({system.path(), windows.path()});
+  NoticeWindow window;
+  ASSERT_NE(window.hwnd(), nullptr);
+
+  struct Case {
+    const char* file;  // exitcode.txt beside the stub, or none
+    WPARAM code;
+  };
+  for (const Case& c : {Case{nullptr, 0}, Case{"1190", 1190}, Case{"3221225794\r\n", 0xC0000142}}) {
+    SCOPED_TRACE(c.code);
+    if (c.file) {
+      ASSERT_NO_FATAL_FAILURE(WriteExitCode(system.path(), c.file));
+    }
+    std::optional<ExitWatch> started = launcher.LaunchWatched(L"cmd.exe /c echo x", 2, window.hwnd(), kEnded);
+    ASSERT_TRUE(started);
+    EXPECT_TRUE(started->Watching());
+    const DWORD id = started->Id();
+    EXPECT_NE(id, 0u);
+    // Moved into a list and along it, as the window keeps them.
+    std::vector<ExitWatch> watches;
+    watches.push_back(ExitWatch(1));
+    watches.push_back(std::move(*started));
+    watches.erase(watches.begin());
+    const auto notice = window.Next(10000);
+    ASSERT_TRUE(notice) << "no notice of the end";
+    EXPECT_EQ(notice->first, c.code);
+    EXPECT_EQ(notice->second, static_cast<LPARAM>(id));
+    EXPECT_FALSE(window.Next(300)) << "the end was told twice";
+  }
+  const std::vector<Noted> noted = WaitForLaunches(system / L"launches.log", 3);
+  ASSERT_EQ(noted.size(), 3u);
+  EXPECT_EQ(noted[2].show, "2");
+  EXPECT_EQ(noted[2].command_line, "cmd.exe /c echo x");
+}
+
+// A watch dropped (or replaced) while its program runs closes the handle and never
+// posts; without a window it watches nothing.
+TEST_F(Process, ADroppedWatchClosesTheHandleAndPostsNothing) {
+  TempFolder folder;
+  Plant(folder / L"cmd.exe");
+  NoticeWindow window;
+  {
+    SuspendedStub running(folder / L"cmd.exe");
+    ASSERT_TRUE(running.process);
+    const HANDLE handle = running.process.get();
+    std::optional<ExitWatch> watch;
+    watch.emplace(std::move(running.process), 42, window.hwnd(), kEnded);
+    EXPECT_TRUE(watch->Watching());
+    EXPECT_EQ(watch->Id(), 42u);
+    watch.reset();
+    EXPECT_FALSE(IsOpenHandle(handle));
+  }
+  {
+    SuspendedStub running(folder / L"cmd.exe");
+    const HANDLE handle = running.process.get();
+    ExitWatch watch(std::move(running.process), 43, window.hwnd(), kEnded);
+    watch = ExitWatch(44);
+    EXPECT_FALSE(IsOpenHandle(handle));
+    EXPECT_FALSE(watch.Watching());
+    EXPECT_EQ(watch.Id(), 44u);
+  }
+  {
+    SuspendedStub running(folder / L"cmd.exe");
+    const HANDLE handle = running.process.get();
+    const ExitWatch unwatched(std::move(running.process), 45, nullptr, kEnded);
+    EXPECT_FALSE(unwatched.Watching());
+    EXPECT_FALSE(IsOpenHandle(handle));
+  }
+  // All three have ended by now.
+  EXPECT_FALSE(window.Next(300));
 }
 
 }  // namespace

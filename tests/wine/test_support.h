@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,13 +21,18 @@ namespace test_support {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// Never starts anything: the tests must not shut down or restart the machine.
+// Never starts anything: the tests must not shut down or restart the machine. A watched
+// launch gets a watch that posts nothing; End then posts its end as the watch would.
 class RecordingLauncher final : public toolkit::Launcher {
  public:
   struct Record {
     std::wstring command_line;
     int show_style;
     Clock::time_point at;
+    bool watched = false;
+    HWND window = nullptr;  // where the end of a watched launch goes
+    UINT message = 0;
+    DWORD id = 0;
   };
 
   bool Launch(std::wstring_view command_line, int show_style) override {
@@ -34,8 +40,24 @@ class RecordingLauncher final : public toolkit::Launcher {
     return !fails;
   }
 
+  std::optional<toolkit::ExitWatch> LaunchWatched(std::wstring_view command_line, int show_style, HWND window,
+                                                  UINT message) override {
+    launches.push_back({std::wstring(command_line), show_style, Clock::now(), true, window, message, ++last_id_});
+    if (fails) return std::nullopt;
+    return toolkit::ExitWatch(last_id_);
+  }
+
+  // The launch `index` ends with `exit_code`, told as the real watch tells it.
+  bool End(std::size_t index, DWORD exit_code) const {
+    const Record& launch = launches.at(index);
+    return ::PostMessageW(launch.window, launch.message, exit_code, static_cast<LPARAM>(launch.id)) != FALSE;
+  }
+
   std::vector<Record> launches;
   bool fails = false;  // answer as if the program could not be started
+
+ private:
+  DWORD last_id_ = 1000;
 };
 
 class ScriptedPrompter final : public toolkit::Prompter {
@@ -45,10 +67,12 @@ class ScriptedPrompter final : public toolkit::Prompter {
     std::wstring prompt;
     unsigned flags;
     std::wstring title;
+    bool owner_shown;  // the owner was visible and not minimised when the box came
   };
 
   int MsgBox(HWND owner, std::wstring_view prompt, unsigned flags, std::wstring_view title) override {
-    prompts.push_back({owner, std::wstring(prompt), flags, std::wstring(title)});
+    const bool shown = owner && ::IsWindowVisible(owner) && !::IsIconic(owner);
+    prompts.push_back({owner, std::wstring(prompt), flags, std::wstring(title), shown});
     ++open;
     if (open_for.count() > 0) {
       // The user leaves the box open: the thread keeps dispatching, as a modal box does.

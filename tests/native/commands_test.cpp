@@ -1,0 +1,33 @@
+// What the main window says when Windows refuses its shutdown or restart command.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "main_window/commands.h"
+
+namespace {
+
+using main_window::PowerMode;
+using main_window::RefusalText;
+
+TEST(RefusalText, NamesTheCommandAndTheCodeAndWhatFollows) {
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 5), L"Windows 没有接受关机命令（代码 5），计算机不会关机。");
+  EXPECT_EQ(RefusalText(PowerMode::Restart, 1), L"Windows 没有接受重启命令（代码 1），计算机不会重启。");
+  EXPECT_EQ(RefusalText(PowerMode::Restart, 1191), L"Windows 没有接受重启命令（代码 1191），计算机不会重启。");
+  // A crashed command's status reads as it is known, in hexadecimal.
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0xC0000142U),
+            L"Windows 没有接受关机命令（代码 0xC0000142），计算机不会关机。");
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0x80000000U),
+            L"Windows 没有接受关机命令（代码 0x80000000），计算机不会关机。");
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 0x7FFFFFFFU),
+            L"Windows 没有接受关机命令（代码 2147483647），计算机不会关机。");
+}
+
+// Another shutdown or restart is already on its way: the computer may well go down, just
+// not by this command, so the box must not say it will not.
+TEST(RefusalText, AShutdownAlreadyScheduledHasWordsOfItsOwn) {
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 1190), L"Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。");
+  EXPECT_EQ(RefusalText(PowerMode::Restart, 1190), L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。");
+}
+
+}  // namespace
