@@ -22,8 +22,9 @@ if [ ! -x build/windows/MorvaneShutdown.exe ] || [ ! -f build/windows/tools/uidr
 fi
 
 source scripts/wine-env.sh "$root/build/wineprefix-test"
-export E2E_XVFB=${E2E_XVFB:-1}
-start_xvfb
+# A display of its own, which every run then shares with the prefix's desktop.
+E2E_XVFB=1 start_xvfb
+export E2E_XVFB=0
 init_prefix
 
 logs=$root/build/repeat-e2e

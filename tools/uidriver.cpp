@@ -568,8 +568,10 @@ std::wstring cmd_key(const Args& a) {
   const auto scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(*vk), MAPVK_VK_TO_VSC)) << 16;
   const LPARAM down = 1 | scan;
   const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
-  if (!PostMessageW(t.ctl, WM_KEYDOWN, static_cast<WPARAM>(*vk), down) ||
-      !PostMessageW(t.ctl, WM_KEYUP, static_cast<WPARAM>(*vk), up))
+  if (!PostMessageW(t.ctl, WM_KEYDOWN, static_cast<WPARAM>(*vk), down)) return err(L"post failed " + num(GetLastError()));
+  // The press may already have closed the window (Esc, Enter on 确定): then there is
+  // nothing left to release the key in.
+  if (!PostMessageW(t.ctl, WM_KEYUP, static_cast<WPARAM>(*vk), up) && IsWindow(t.ctl))
     return err(L"post failed " + num(GetLastError()));
   return ok();
 }

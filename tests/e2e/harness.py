@@ -297,6 +297,11 @@ class Session:
         if not self.display or os.environ.get("E2E_XVFB") == "1":
             self._start_xvfb()
         self._ensure_prefix()
+        # Wine's desktop, with the tray the tests click, lives on the display of the first
+        # program of a wineserver: one left from a program on another display (a script's
+        # `wine reg`, an earlier run) would keep the tray where xdotool never clicks.
+        self.kill_wine()
+        subprocess.run([self.wineserver, "-w"], env=self.env(), check=False, timeout=60)
         # Keep one wineserver for the whole run instead of one per program.
         subprocess.run([self.wineserver, "-p"], env=self.env(), check=False)
         if timeline.enabled():
