@@ -10,15 +10,14 @@ before the program's first line runs, so a copy dropped there would load.
 
     check_imports.py [--objdump PROGRAM] MorvaneShutdown.exe
 
-Reads the import table with objdump -p and the manifest from the exe's own
-resources. Exits 1, naming the DLLs, when one is not allowed.
+Reads the import table with objdump -p, and the manifest embedded in the exe.
+Exits 1, naming the DLLs, when one is not allowed.
 """
 
 from __future__ import annotations
 
 import argparse
 import re
-import struct
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
@@ -32,7 +31,6 @@ msctf msvcrt normaliz nsi ole32 oleaut32 psapi rpcrt4 sechost setupapi shcore sh
 shlwapi user32 wldap32 ws2_32
 """.split())
 COMMON_CONTROLS = "Microsoft.Windows.Common-Controls"
-RT_MANIFEST = 24
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 
 
@@ -46,41 +44,9 @@ def imported_dlls(objdump: str, exe: Path) -> List[str]:
 
 
 def embedded_manifest(exe: Path) -> Optional[bytes]:
-    """The RT_MANIFEST resource of a PE file, or None."""
-    data = exe.read_bytes()
-    pe = struct.unpack_from("<I", data, 0x3C)[0]
-    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
-    optional = pe + 24
-    magic = struct.unpack_from("<H", data, optional)[0]
-    directories = optional + (112 if magic == 0x20B else 96)
-    resources_rva = struct.unpack_from("<I", data, directories + 2 * 8)[0]
-    table = optional + optional_size
-
-    def offset(rva: int) -> int:
-        for i in range(sections):
-            size, address, raw_size, raw = struct.unpack_from("<4xIIII", data, table + 40 * i + 4)
-            if address <= rva < address + max(size, raw_size):
-                return rva - address + raw
-        raise ValueError(f"RVA {rva:#x} lies in no section")
-
-    if not resources_rva:
-        return None
-    root = offset(resources_rva)
-
-    def entries(directory: int):
-        named, numbered = struct.unpack_from("<12xHH", data, directory)
-        for i in range(named + numbered):
-            name, target = struct.unpack_from("<II", data, directory + 16 + 8 * i)
-            yield name, target
-
-    for kind, types in entries(root):
-        if kind != RT_MANIFEST or not types & 0x80000000:
-            continue
-        for _, names in entries(root + (types & 0x7FFFFFFF)):
-            for _, languages in entries(root + (names & 0x7FFFFFFF)):
-                rva, size = struct.unpack_from("<II", data, root + (languages & 0x7FFFFFFF))
-                return data[offset(rva):offset(rva) + size]
-    return None
+    """The manifest XML stored in the program's resources, or None."""
+    found = re.search(rb"<\?xml[^>]*\?>\s*<assembly\b.*?</assembly>", exe.read_bytes(), re.S)
+    return found.group(0) if found else None
 
 
 def declares_common_controls(manifest: bytes) -> bool:
