@@ -32,9 +32,28 @@ std::chrono::milliseconds SinceProcessStart() {
   return std::chrono::milliseconds((ticks(now) - ticks(created)) / 10000);  // 100 ns units
 }
 
+// Every DLL loaded from here on, by us or by Windows' own DLLs on our behalf (themes,
+// the network, the shell...), comes from the system folder only. The program may run
+// from a Downloads folder where a web page dropped a DLL named like one of Windows' own,
+// and the standard search looks in the program's folder first. (Its static imports are
+// Known DLLs, and comctl32 comes through the manifest from WinSxS, so none of those is
+// searched for there.) Neither call fails on Windows 10 or 11; if one ever did, the
+// other still holds, and WinINet, the one DLL we load ourselves, names its own folder.
+void LoadDllsFromTheSystemFolderOnly() {
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Also for loads that name their own search (LoadLibraryEx with a flag of their own,
+  // which the default above does not cover): the system folder first, and never an
+  // image on a network share.
+  PROCESS_MITIGATION_IMAGE_LOAD_POLICY images{};
+  images.PreferSystem32Images = 1;
+  images.NoRemoteImages = 1;
+  ::SetProcessMitigationPolicy(ProcessImageLoadPolicy, &images, sizeof images);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  LoadDllsFromTheSystemFolderOnly();  // before any window, control or COM call
   INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
   ::InitCommonControlsEx(&controls);
 

@@ -14,6 +14,9 @@ ctest --preset native
 cmake --preset windows
 cmake --build --preset windows
 
+echo "== the program's imports (Known DLLs, and comctl32 through its manifest)"
+python3 tests/check_imports.py build/windows/MorvaneShutdown.exe
+
 echo "== reproducible download (the program and its zip, built twice and compared)"
 bash scripts/repro.sh
 

@@ -12,14 +12,68 @@
 #include "toolkit/handles.h"
 
 namespace toolkit {
+
+// WinINet's functions, looked up by name in the wininet.dll of the system folder. The
+// program does not import WinINet: it is not one of Windows' Known DLLs, so Windows
+// would look for an imported one in the program's own folder first (a Downloads
+// folder, where a web page may have left a wininet.dll) before any of our code runs.
+struct WinInet {
+  decltype(&::InternetCrackUrlW) InternetCrackUrlW = nullptr;
+  decltype(&::InternetOpenW) InternetOpenW = nullptr;
+  decltype(&::InternetSetOptionW) InternetSetOptionW = nullptr;
+  decltype(&::InternetConnectW) InternetConnectW = nullptr;
+  decltype(&::HttpOpenRequestW) HttpOpenRequestW = nullptr;
+  decltype(&::HttpSendRequestW) HttpSendRequestW = nullptr;
+  decltype(&::HttpQueryInfoW) HttpQueryInfoW = nullptr;
+  decltype(&::InternetQueryDataAvailable) InternetQueryDataAvailable = nullptr;
+  decltype(&::InternetReadFile) InternetReadFile = nullptr;
+  decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
+};
+
 namespace {
 
-struct InternetTraits {
-  using pointer = HINTERNET;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { ::InternetCloseHandle(h); }
+template <typename Function>
+bool Find(HMODULE module, const char* name, Function& function) {
+  // Through void (*)(): the one function pointer type every other converts from cleanly.
+  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+  return function != nullptr;
+}
+
+// WinINet with every function the fetch calls, or none. Once loaded, the library stays
+// until the process ends, as what Visual C++'s delay loading loads does: a worker
+// abandoned at its deadline may still be inside WinINet when everything else has
+// ended, and nothing may unload it under that worker. So it is never freed, and each
+// worker has its own copy of the table.
+std::unique_ptr<const WinInet> LoadWinInet() {
+  const HMODULE m = ::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  WinInet api;
+  if (m && Find(m, "InternetCrackUrlW", api.InternetCrackUrlW) && Find(m, "InternetOpenW", api.InternetOpenW) &&
+      Find(m, "InternetSetOptionW", api.InternetSetOptionW) && Find(m, "InternetConnectW", api.InternetConnectW) &&
+      Find(m, "HttpOpenRequestW", api.HttpOpenRequestW) && Find(m, "HttpSendRequestW", api.HttpSendRequestW) &&
+      Find(m, "HttpQueryInfoW", api.HttpQueryInfoW) &&
+      Find(m, "InternetQueryDataAvailable", api.InternetQueryDataAvailable) &&
+      Find(m, "InternetReadFile", api.InternetReadFile) && Find(m, "InternetCloseHandle", api.InternetCloseHandle))
+    return std::make_unique<const WinInet>(api);
+  return nullptr;
+}
+
+// A WinINet handle, closed through the table that opened it.
+class InternetHandle {
+ public:
+  InternetHandle(const WinInet& api, HINTERNET handle) noexcept : api_(api), handle_(handle) {}
+  ~InternetHandle() {
+    if (handle_) api_.InternetCloseHandle(handle_);
+  }
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+
+  [[nodiscard]] HINTERNET get() const noexcept { return handle_; }
+  explicit operator bool() const noexcept { return handle_ != nullptr; }
+
+ private:
+  const WinInet& api_;
+  HINTERNET handle_;
 };
-using UniqueInternet = UniqueHandle<InternetTraits>;
 
 struct Target {
   std::wstring host;
@@ -28,7 +82,7 @@ struct Target {
   bool secure = false;
 };
 
-std::optional<Target> Crack(std::wstring_view url) {
+std::optional<Target> Crack(const WinInet& api, std::wstring_view url) {
   const std::wstring text(url);
   URL_COMPONENTSW parts{};
   parts.dwStructSize = sizeof parts;
@@ -36,7 +90,7 @@ std::optional<Target> Crack(std::wstring_view url) {
   parts.dwHostNameLength = 1;
   parts.dwUrlPathLength = 1;
   parts.dwExtraInfoLength = 1;
-  if (!::InternetCrackUrlW(text.c_str(), static_cast<DWORD>(text.size()), 0, &parts)) return std::nullopt;
+  if (!api.InternetCrackUrlW(text.c_str(), static_cast<DWORD>(text.size()), 0, &parts)) return std::nullopt;
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return std::nullopt;
   if (!parts.lpszHostName || parts.dwHostNameLength == 0) return std::nullopt;
   Target target;
@@ -61,6 +115,7 @@ std::optional<Target> Crack(std::wstring_view url) {
 // call is bounded by WinINet's time-outs, set to the time left, and the body is read
 // as it arrives, with the deadline checked between reads.
 struct Transfer {
+  WinInet api;  // the worker's own copy
   Target target;
   InetClock::time_point deadline;
   DWORD caller_thread = 0;
@@ -88,11 +143,11 @@ std::string Narrow(std::wstring_view text) {
   return out;
 }
 
-std::string ContentType(HINTERNET request) {
+std::string ContentType(const WinInet& api, HINTERNET request) {
   std::vector<wchar_t> buffer(256);
   for (int attempt = 0; attempt < 2; ++attempt) {
     DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
-    if (::HttpQueryInfoW(request, HTTP_QUERY_CONTENT_TYPE, buffer.data(), &bytes, nullptr)) {
+    if (api.HttpQueryInfoW(request, HTTP_QUERY_CONTENT_TYPE, buffer.data(), &bytes, nullptr)) {
       return Narrow(std::wstring_view(buffer.data(), bytes / sizeof(wchar_t)));
     }
     if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER) break;
@@ -102,36 +157,38 @@ std::string ContentType(HINTERNET request) {
 }
 
 std::optional<InetResponse> Exchange(const Transfer& transfer) {
+  const WinInet& api = transfer.api;
   const Target& target = transfer.target;
-  UniqueInternet session(::InternetOpenW(L"MorvaneShutdown", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const InternetHandle session(api,
+                               api.InternetOpenW(L"MorvaneShutdown", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session || !transfer.GoOn()) return std::nullopt;
   // WinINet's own limits bound every blocking call by the time left.
   DWORD timeout_ms = transfer.MillisecondsLeft();
   for (DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT, INTERNET_OPTION_RECEIVE_TIMEOUT})
-    ::InternetSetOptionW(session.get(), option, &timeout_ms, sizeof timeout_ms);
+    api.InternetSetOptionW(session.get(), option, &timeout_ms, sizeof timeout_ms);
   DWORD retries = 1;
-  ::InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
+  api.InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_RETRIES, &retries, sizeof retries);
 
-  UniqueInternet connection(::InternetConnectW(session.get(), target.host.c_str(), target.port, nullptr, nullptr,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
+  const InternetHandle connection(api, api.InternetConnectW(session.get(), target.host.c_str(), target.port, nullptr,
+                                                            nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection || !transfer.GoOn()) return std::nullopt;
 
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                 INTERNET_FLAG_NO_AUTH;
   if (target.secure) flags |= INTERNET_FLAG_SECURE;
   const wchar_t* accept[] = {L"*/*", nullptr};
-  UniqueInternet request(
-      ::HttpOpenRequestW(connection.get(), L"GET", target.path.c_str(), nullptr, nullptr, accept, flags, 0));
+  const InternetHandle request(
+      api, api.HttpOpenRequestW(connection.get(), L"GET", target.path.c_str(), nullptr, nullptr, accept, flags, 0));
   if (!request || !transfer.GoOn()) return std::nullopt;
-  if (!::HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return std::nullopt;
+  if (!api.HttpSendRequestW(request.get(), nullptr, 0, nullptr, 0)) return std::nullopt;
 
   InetResponse response;
   DWORD status = 0;
   DWORD size = sizeof status;
-  if (!::HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
+  if (!api.HttpQueryInfoW(request.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr))
     return std::nullopt;
   response.status = status;
-  response.content_type = ContentType(request.get());
+  response.content_type = ContentType(api, request.get());
 
   // Read as it arrives: a read asks only for what is there (or one byte, which ends
   // at the end of the body), so a server that trickles cannot hold a read past the
@@ -140,11 +197,11 @@ std::optional<InetResponse> Exchange(const Transfer& transfer) {
   while (response.body.size() < kInetBodyCap) {
     if (!transfer.GoOn()) return std::nullopt;
     DWORD available = 0;
-    if (!::InternetQueryDataAvailable(request.get(), &available, 0, 0)) return std::nullopt;
+    if (!api.InternetQueryDataAvailable(request.get(), &available, 0, 0)) return std::nullopt;
     const std::size_t room = std::min(chunk.size(), kInetBodyCap - response.body.size());
     const auto wanted = static_cast<DWORD>(std::clamp<std::size_t>(available, 1, room));
     DWORD got = 0;
-    if (!::InternetReadFile(request.get(), chunk.data(), wanted, &got)) return std::nullopt;
+    if (!api.InternetReadFile(request.get(), chunk.data(), wanted, &got)) return std::nullopt;
     if (got == 0) return response;
     response.body.append(chunk.data(), got);
   }
@@ -192,11 +249,18 @@ constexpr SIZE_T kWorkerStack = 256 * 1024;
 
 }  // namespace
 
+Inet1::Inet1() = default;
+Inet1::~Inet1() = default;
+
 std::unique_ptr<InetFetch> Inet1::Begin(std::wstring_view url, InetClock::time_point deadline) {
-  std::optional<Target> target = Crack(url);
+  // Without WinINet no request can go out: the fetch has failed.
+  if (!wininet_) wininet_ = LoadWinInet();
+  if (!wininet_) return std::make_unique<SettledFetch>(std::nullopt);
+  std::optional<Target> target = Crack(*wininet_, url);
   if (!target || InetClock::now() >= deadline) return std::make_unique<SettledFetch>(std::nullopt);
 
   auto transfer = std::make_unique<Transfer>();
+  transfer->api = *wininet_;
   transfer->target = std::move(*target);
   transfer->deadline = deadline;
   transfer->caller_thread = ::GetCurrentThreadId();

@@ -65,10 +65,18 @@ class Inet {
   [[nodiscard]] virtual std::unique_ptr<InetFetch> Begin(std::wstring_view url, InetClock::time_point deadline) = 0;
 };
 
+struct WinInet;
+
 // The real fetch, through WinINet, one worker thread per request.
 class Inet1 final : public Inet {
  public:
+  Inet1();
+  ~Inet1() override;
+
   [[nodiscard]] std::unique_ptr<InetFetch> Begin(std::wstring_view url, InetClock::time_point deadline) override;
+
+ private:
+  std::unique_ptr<const WinInet> wininet_;  // looked up at the first request
 };
 
 }  // namespace toolkit

@@ -690,9 +690,9 @@ class ProgramRun:
                                  f"(program traced by Wine; driver calls asked/answered; stub launches):\n{text}"
                                  ) from None
 
-    def start(self, cwd: Optional[Path] = None) -> float:
-        """Starts the program in `cwd` (its own folder by default); returns
-        time.monotonic() at the start."""
+    def start(self, cwd: Optional[Path] = None, env: Optional[dict] = None) -> float:
+        """Starts the program in `cwd` (its own folder by default), with `env` on top
+        of the session's environment; returns time.monotonic() at the start."""
         # Never without our stubs where the program looks: they are what stands
         # between a test and a real shutdown.
         prefix = self.session.prefix
@@ -702,7 +702,9 @@ class ProgramRun:
         if not is_x64_program(self.exe):
             raise HarnessError(f"refusing to start {self.exe}: not a 64-bit program, its system folder is elsewhere")
         assert self.exe.parent == self.folder and self.folder != build_dir()
-        env = self.session.env()
+        env = {**self.session.env(), **(env or {})}
+        if not (env["WINEDLLOVERRIDES"] + ";").startswith(DLL_OVERRIDES + ";"):
+            raise HarnessError(f"refusing to start the program: WINEDLLOVERRIDES must begin with {DLL_OVERRIDES}")
         env[LOG_VARIABLE] = windows_path(prefix, self.log)
         if timeline.enabled():
             env["WINEDEBUG"] = timeline.PROGRAM_WINEDEBUG

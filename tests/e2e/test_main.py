@@ -7,13 +7,16 @@ tests' Wine prefix, and only log each launch (see harness.py).
 
 from __future__ import annotations
 
+import os
 import shutil
 import tempfile
 import time
 import unittest
 from pathlib import Path
 
+from advert_server import AdvertServer, Reply
 from harness import (
+    DLL_OVERRIDES,
     ERROR_BOX,
     MAIN,
     SPLASH,
@@ -27,6 +30,7 @@ from harness import (
     tools_dir,
     wait_until,
 )
+from test_adverts import PORT, build_program
 
 # Main window controls.
 TEXT1 = 101  # seconds field
@@ -550,10 +554,17 @@ class PlantedProgramsTest(ProgramCase):
     """A web page can drop a cmd.exe, an explorer.exe or a shutdown.bat into
     the download folder the program is started from. None of them ever runs:
     the launches come from Windows' folders, in the system folder, where cmd
-    finds Windows' own shutdown."""
+    finds Windows' own shutdown. Nor does a DLL dropped there named like one of
+    Windows' own ever load."""
 
     FRESH_PROGRAM_PER_TEST = True
     PLANTED = ("cmd.exe", "explorer.exe", "shutdown.bat")
+    # WinINet, which the program loads itself, and what Wine's WinINet imports; and
+    # DLLs that Windows' own DLLs load by name as a program runs. The standard search
+    # would find a copy in the program's folder first. (The README says which names
+    # Wine itself takes from there whatever the program does.)
+    PLANTED_DLLS = ("wininet", "mpr", "ws2_32", "dwmapi", "cryptbase", "iertutil", "propsys")
+    ADVERTS = ("本月特惠 & 朋友们", "欢迎投放广告")
 
     def setUp(self):
         pass  # the program starts inside the test, once the files are planted
@@ -597,6 +608,50 @@ class PlantedProgramsTest(ProgramCase):
             for name in self.PLANTED:
                 self.assertTrue((folder / name).is_file(), f"{folder / name} went away")
             self.assertFalse((folder / "planted-ran.txt").exists(), f"{folder}'s shutdown.bat ran")
+
+    def test_dlls_planted_beside_it_and_in_its_working_folder_never_load(self):
+        # A copy of tools/planted.dll leaves <name>.dll.loaded beside itself when loaded.
+        # The program is the one built for the test's own advert server.
+        for name in ("http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"):
+            os.environ.pop(name, None)  # 127.0.0.1 is reached directly
+        program = build_program()
+        server = AdvertServer(PORT)
+        self.addCleanup(server.close)
+        server.serve("/gg1.txt", Reply(self.ADVERTS[0].encode("gbk")))
+        server.serve("/gg2.txt", Reply(self.ADVERTS[1].encode("utf-8")))
+        self.driver = d = UiDriver(session())
+        self.addCleanup(self.driver.close)
+        self.prog = ProgramRun(session(), self.driver)
+        self.addCleanup(self.prog.stop)
+        shutil.copy2(program, self.prog.exe)
+        work = Path(tempfile.mkdtemp(prefix="morvane-e2e-work-"))
+        self.addCleanup(shutil.rmtree, work, True)
+        for folder in (self.prog.folder, work):
+            for name in self.PLANTED_DLLS:
+                shutil.copy2(tools_dir() / "planted.dll", folder / f"{name}.dll")
+
+        def assert_none_loaded(during):
+            loaded = sorted(str(note) for folder in (self.prog.folder, work) for note in folder.glob("*.loaded"))
+            self.assertEqual(loaded, [], f"planted DLLs loaded {during}")
+
+        # As on Windows, a DLL file on disk comes before Wine's built-in one of that name.
+        self.prog.start(cwd=work, env={"WINEDLLOVERRIDES": f"{DLL_OVERRIDES};{','.join(self.PLANTED_DLLS)}=n,b"})
+        shown = d.wait(MAIN, 20)
+        assert_none_loaded("at start")
+        self.assertTrue(shown, "main window never appeared")
+        self.when_started(self)
+        self.assertEqual((d.text(MAIN, LABEL2), d.text(MAIN, LABEL3)), self.ADVERTS, "the adverts did not arrive")
+        d.click(MAIN, COMMAND3)
+        self.assertTrue(d.wait("关于", 3), "关于 did not open the About window")
+        assert_none_loaded("with the About window")
+        d.click(MAIN, COMMAND4)
+        self.assertTrue(wait_until(lambda: d.vcount(MAIN) == 0, 3), "最小化 did not hide the main window")
+        d.settext(MAIN, TEXT1, "0")
+        launches = self.prog.wait_launches(1, 5)
+        self.assertEqual(len(launches), 1, f"expected one launch, got {launches}")
+        self.assert_launch(launches[0], "cmd.exe", SHUTDOWN_CMD)
+        time.sleep(1)  # time for a load after the launch
+        assert_none_loaded("in the tray or at the launch")
 
 
 if __name__ == "__main__":
