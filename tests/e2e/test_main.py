@@ -543,11 +543,7 @@ class RefusedCommandTest(ProgramCase):
         self.zero_launches(RESTART_CMD)
         self.expect_box(MSG_RESTART_REFUSED)
         self.assertEqual(len(self.prog.launches()), self.before + 2)
-
-    def test_an_accepted_command_is_silent(self):
-        self.zero_launches(SHUTDOWN_CMD)
-        time.sleep(1.5)  # the stub has long ended
-        self.assertEqual(self.driver.msgcount(), 0, "a box though the command was accepted")
+        # An accepted command (exit code 0) is silent: PlantedProgramsTest sees no box.
 
 
 class PlantedProgramsTest(ProgramCase):
@@ -603,7 +599,7 @@ class PlantedProgramsTest(ProgramCase):
                                         (SHUTDOWN_CMD, RESTART_CMD, SITE_CMD)):
             with self.subTest(cmdline=cmdline):
                 self.assert_launch(launch, exe, cmdline)
-        self.assertEqual(d.msgcount(), 0, "an error box though every command started")
+        self.assertEqual(d.msgcount(), 0, "an error box though every command started and was accepted")
         for folder in (self.prog.folder, work):
             for name in self.PLANTED:
                 self.assertTrue((folder / name).is_file(), f"{folder / name} went away")
