@@ -26,7 +26,8 @@ struct Services {
   toolkit::Prompter& prompter;
   std::wstring publisher_host;
   toolkit::Inet* inet1 = nullptr;  // the advertisement fetch; none leaves the built-in texts
-  toolkit::IdleSleepHold* sleep_hold = nullptr;  // none leaves idle sleep as it is
+  // Holds off idle sleep while the countdown runs; none leaves sleep as it is.
+  toolkit::IdleSleepHold* sleep_hold = nullptr;
 };
 
 // Control ids, also what UI automation sees.

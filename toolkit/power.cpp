@@ -49,8 +49,8 @@ void SystemIdleSleepHold::Release() {
 }
 
 UniquePowerNotify NotifyLidSwitch(HWND window) {
-  return UniquePowerNotify(::RegisterPowerSettingNotification(window, &kLidSwitchStateChange,
-                                                              DEVICE_NOTIFY_WINDOW_HANDLE));
+  return UniquePowerNotify(
+      ::RegisterPowerSettingNotification(window, &kLidSwitchStateChange, DEVICE_NOTIFY_WINDOW_HANDLE));
 }
 
 std::optional<bool> LidClosed(LPARAM setting) noexcept {

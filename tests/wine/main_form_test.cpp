@@ -121,11 +121,11 @@ class MainForm : public testing::Test {
     Pump(100ms);
   }
   void Lid(bool open) {
-    alignas(POWERBROADCAST_SETTING) BYTE setting[sizeof(POWERBROADCAST_SETTING) + sizeof(DWORD)] = {};
-    auto* head = reinterpret_cast<POWERBROADCAST_SETTING*>(setting);
-    head->PowerSetting = {0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}};
-    head->DataLength = sizeof(DWORD);
+    const POWERBROADCAST_SETTING head{
+        {0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}}, sizeof(DWORD), {}};
     const DWORD state = open ? 1 : 0;
+    alignas(POWERBROADCAST_SETTING) BYTE setting[sizeof head + sizeof state] = {};
+    std::memcpy(setting, &head, offsetof(POWERBROADCAST_SETTING, Data));
     std::memcpy(setting + offsetof(POWERBROADCAST_SETTING, Data), &state, sizeof state);
     ::SendMessageW(form_.hwnd(), WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(setting));
   }
