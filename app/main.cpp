@@ -12,6 +12,7 @@
 #include "main_window/main_form.h"
 #include "toolkit/message_box.h"
 #include "toolkit/message_loop.h"
+#include "toolkit/power.h"
 #include "toolkit/process.h"
 
 namespace {
@@ -60,8 +61,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   toolkit::ProcessLauncher launcher;
   toolkit::MessageBoxPrompter prompter;
   toolkit::Inet1 inet1;
+  toolkit::SystemIdleSleepHold sleep_hold;
   about::gy about_form;
-  main_window::main main_form({launcher, prompter, app::kPublisherHost, &inet1});
+  main_window::main main_form({launcher, prompter, app::kPublisherHost, &inet1, &sleep_hold});
   main_form.SetAboutWindow(&about_form);
   app::ld splash(main_form);
 

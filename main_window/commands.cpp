@@ -28,6 +28,12 @@ std::wstring_view PowerCommandLine(PowerMode mode) noexcept {
   return mode == PowerMode::Shutdown ? L"cmd.exe /c shutdown -s -t 3" : L"cmd.exe /c shutdown -r -t 3";
 }
 
+const wchar_t* SleepHoldReason(PowerMode mode) noexcept {
+  // 倒计时结束后关机 / 倒计时结束后重启
+  return mode == PowerMode::Shutdown ? L"\u5012\u8BA1\u65F6\u7ED3\u675F\u540E\u5173\u673A"
+                                     : L"\u5012\u8BA1\u65F6\u7ED3\u675F\u540E\u91CD\u542F";
+}
+
 std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
   const bool shutdown = mode == PowerMode::Shutdown;
   // Windows 没有接受关机命令 / Windows 没有接受重启命令

@@ -14,6 +14,9 @@ inline constexpr int kLaunchShowStyle = 2;
 
 [[nodiscard]] std::wstring_view PowerCommandLine(PowerMode mode) noexcept;
 
+// Why idle sleep waits while the countdown runs, as `powercfg /requests` shows it.
+[[nodiscard]] const wchar_t* SleepHoldReason(PowerMode mode) noexcept;
+
 // Told when the power command ran and ended with a non-zero exit code: Windows did not
 // accept it, and the computer will not shut down (or restart) because of it. 1190, a
 // shutdown or restart already scheduled, is named as such.

@@ -91,11 +91,15 @@ void main::Form_Load() {
     adverts_.reset();  // each load asks once; what is still out is abandoned
   }
   if (!IsLoaded()) return;
+  lid_closed_ = false;
+  lid_switch_ = toolkit::NotifyLidSwitch(hwnd());
   tray::AllowTaskbarCreated(hwnd());
   (void)AddTrayIcon();  // the window is shown either way; retries follow a refusal
 }
 
 void main::Form_Unload() {
+  SetCounting(false);  // the countdown ends with the window
+  lid_switch_.reset();
   // A command that ends from now on is not told: its watch and handle go with the window.
   power_commands_.clear();
   tray_.Delete();
@@ -119,6 +123,10 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
     PowerCommand_End(static_cast<DWORD>(wparam), static_cast<DWORD>(lparam));
     return 0;
   }
+  if (message == WM_POWERBROADCAST) {
+    OnPowerBroadcast(wparam, lparam);
+    return TRUE;
+  }
   if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
   // The taskbar was made anew (Explorer restarted) and has forgotten the icon.
   const bool in = tray_.Restore();
@@ -127,6 +135,47 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
   if (!in && !IsVisible()) Show();
   return 0;
 }
+
+void main::OnPowerBroadcast(WPARAM event, LPARAM data) {
+  // Sent on every wake, whether or not a user is there; PBT_APMRESUMESUSPEND follows only
+  // once someone touches the machine.
+  if (event == PBT_APMRESUMEAUTOMATIC) System_Resume();
+  if (event != PBT_POWERSETTINGCHANGE) return;
+  if (const std::optional<bool> closed = toolkit::LidClosed(data)) Lid_Change(*closed);
+}
+
+// Whoever wakes the machine sees that a shutdown is still counting, and can close the
+// window to stop it; hidden in the tray, the countdown would close their programs
+// without a word. The count stood still while the machine slept and goes on a second
+// from now (see TickSchedule).
+void main::System_Resume() {
+  if (Timer1.Enabled() && !IsVisible()) Show();
+}
+
+void main::Lid_Change(bool closed) {
+  lid_closed_ = closed;
+  UpdateSleepHold();
+}
+
+void main::SetCounting(bool counting) {
+  Timer1.SetEnabled(counting);
+  UpdateSleepHold();
+}
+
+// Idle sleep waits while the countdown runs, or the shutdown would come long after the
+// machine is next woken. Not with the lid closed: that is the user's own choice, and on a
+// Modern Standby machine a hold would drain the battery in the bag. A sleep the user asks
+// for is never held off.
+void main::UpdateSleepHold() {
+  if (!services_.sleep_hold) return;
+  if (Timer1.Enabled() && !lid_closed_) {
+    services_.sleep_hold->Take(SleepHoldReason(CountdownMode()));
+  } else {
+    services_.sleep_hold->Release();
+  }
+}
+
+PowerMode main::CountdownMode() const { return Option2.Value() ? PowerMode::Restart : PowerMode::Shutdown; }
 
 // Adds the icon, or finds it in already; a refusal starts the retries.
 bool main::AddTrayIcon() {
@@ -186,7 +235,7 @@ void main::Command1_Click() {
   if (!has_mode) ShowError(L"\u8BF7\u9009\u62E9\u6A21\u5F0F");  // 请选择模式
   const bool has_count = seconds::ReadValue(Text1.Text()).has_value();
   if (!has_count) ShowError(L"\u8BF7\u8F93\u5165\u6B63\u786E\u7684\u65F6\u95F4\uFF01");  // 请输入正确的时间！
-  if (has_mode && has_count && IsLoaded()) Timer1.SetEnabled(true);
+  if (has_mode && has_count && IsLoaded()) SetCounting(true);
 }
 
 void main::Command2_Click() {
@@ -220,11 +269,11 @@ void main::Text1_Change() {
   }
   // The zero test: any change that leaves 0 while a mode is selected launches.
   if (seconds::IsZero(Text1.Text()) && Option1.Value()) {
-    Timer1.SetEnabled(false);
+    SetCounting(false);
     LaunchPowerCommand(PowerMode::Shutdown);
   }
   if (seconds::IsZero(Text1.Text()) && Option2.Value()) {
-    Timer1.SetEnabled(false);
+    SetCounting(false);
     LaunchPowerCommand(PowerMode::Restart);
   }
 }
@@ -233,11 +282,12 @@ void main::Timer1_Timer() {
   if (too_long_box_open_) return;
   const std::wstring text = Text1.Text();
   if (auto next = seconds::TickText(text)) {
+    UpdateSleepHold();  // renamed when the mode was switched meanwhile
     Text1.SetText(*next);
     return;
   }
   // Zero, nothing, or no number: the count never goes below zero; at zero it is over.
-  if (seconds::IsZero(text)) Timer1.SetEnabled(false);
+  if (seconds::IsZero(text)) SetCounting(false);
 }
 
 }  // namespace main_window

@@ -13,17 +13,21 @@
 #include "toolkit/form.h"
 #include "toolkit/inet.h"
 #include "toolkit/message_box.h"
+#include "toolkit/power.h"
 #include "toolkit/process.h"
 #include "tray/module1.h"
 
 namespace main_window {
 
-// What the main window reaches outside itself; tests replace the launcher and prompter.
+// What the main window reaches outside itself; tests replace the launcher, the prompter
+// and the sleep hold.
 struct Services {
   toolkit::Launcher& launcher;
   toolkit::Prompter& prompter;
   std::wstring publisher_host;
   toolkit::Inet* inet1 = nullptr;  // the advertisement fetch; none leaves the built-in texts
+  // Holds off idle sleep while the countdown runs; none leaves sleep as it is.
+  toolkit::IdleSleepHold* sleep_hold = nullptr;
 };
 
 // Control ids, also what UI automation sees.
@@ -93,6 +97,13 @@ class main final : public toolkit::Form {
   void Text1_KeyPress(wchar_t& key_ascii);
   void Text1_Change();
   void Timer1_Timer();
+  void System_Resume();
+  void Lid_Change(bool closed);
+
+  void OnPowerBroadcast(WPARAM event, LPARAM data);
+  void SetCounting(bool counting);
+  void UpdateSleepHold();
+  [[nodiscard]] PowerMode CountdownMode() const;
 
   void ShowError(std::wstring_view prompt);
   void ShowPowerError(std::wstring_view prompt);
@@ -119,6 +130,10 @@ class main final : public toolkit::Form {
     toolkit::ExitWatch watch;
   };
   std::vector<PowerCommand> power_commands_;
+  // Windows tells the lid's state while the window exists; a machine without a lid never
+  // tells, and its lid counts as open.
+  toolkit::UniquePowerNotify lid_switch_;
+  bool lid_closed_ = false;
 };
 
 }  // namespace main_window

@@ -118,7 +118,7 @@ void Timer::OnPlatformTimer() {
     return;
   }
   if (!schedule_.TakeTick(Now())) {
-    Arm();  // early: wait out the rest
+    Arm();  // early, or the first firing after a stall: wait for the due moment
     return;
   }
   const unsigned generation = generation_;

@@ -78,6 +78,23 @@ struct WaitTraits {
   static void close(pointer h) noexcept { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
 };
 
+// A power request set to keep the system from idle sleep: its count is cleared before
+// the request is closed, as Windows asks, so the hold ends with its owner.
+struct SystemRequiredTraits {
+  using pointer = HANDLE;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept {
+    ::PowerClearRequest(h, PowerRequestSystemRequired);
+    ::CloseHandle(h);
+  }
+};
+
+struct PowerNotifyTraits {
+  using pointer = HPOWERNOTIFY;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::UnregisterPowerSettingNotification(h); }
+};
+
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
@@ -86,5 +103,7 @@ using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueCursor = UniqueHandle<CursorTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueWait = UniqueHandle<WaitTraits>;
+using UniqueSystemRequired = UniqueHandle<SystemRequiredTraits>;
+using UniquePowerNotify = UniqueHandle<PowerNotifyTraits>;
 
 }  // namespace toolkit

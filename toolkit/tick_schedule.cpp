@@ -21,6 +21,11 @@ std::chrono::milliseconds TickSchedule::DelayFrom(Clock::time_point now) const n
 
 bool TickSchedule::TakeTick(Clock::time_point now) noexcept {
   if (now + kEarlyTolerance < NextDue()) return false;
+  if (now - NextDue() > interval_) {
+    // A countdown must not step the moment the machine wakes: it resumes an interval on.
+    start_ = now - interval_ * ticks_;
+    return false;
+  }
   // The latest due moment that has passed becomes the tick taken now.
   const auto elapsed = std::max<Duration>(now + kEarlyTolerance - start_, Duration::zero());
   ticks_ = std::max<std::int64_t>(ticks_ + 1, elapsed / interval_);

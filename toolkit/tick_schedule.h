@@ -1,6 +1,8 @@
 // When a repeating timer should tick. Ticks are due at fixed offsets from the moment
 // the timer was enabled (start + k * interval), not one interval after the previous
-// tick, so a long countdown does not drift by the lateness of every single tick.
+// tick, so a long countdown does not drift by the lateness of every single tick. After
+// a stall (the machine asleep, or the thread held up) the timer holds still rather than
+// catching up.
 #pragma once
 
 #include <chrono>
@@ -24,8 +26,10 @@ class TickSchedule {
   // How long to wait from `now` until the next due moment (zero when already due).
   [[nodiscard]] std::chrono::milliseconds DelayFrom(Clock::time_point now) const noexcept;
 
-  // Called when the platform timer fires. Returns true when a tick is due; ticks missed
-  // while the thread was busy are skipped rather than delivered in a burst.
+  // Called when the platform timer fires. Returns true when a tick is due. A firing more
+  // than a whole interval after the due moment is no tick: the time in between did not
+  // count (the machine slept, or the thread was held up), and the schedule goes on from
+  // now, one interval to the next tick. The missed ticks are never delivered.
   [[nodiscard]] bool TakeTick(Clock::time_point now) noexcept;
 
   [[nodiscard]] std::int64_t TicksTaken() const noexcept { return ticks_; }

@@ -8,12 +8,14 @@ tests' Wine prefix, and only log each launch (see harness.py).
 from __future__ import annotations
 
 import os
+import re
 import shutil
 import tempfile
 import time
 import unittest
 from pathlib import Path
 
+import timeline
 from advert_server import AdvertServer, Reply
 from harness import (
     DLL_OVERRIDES,
@@ -456,6 +458,11 @@ class CountdownTest(ProgramCase):
             self.assertGreater(took, 2.5)
             self.assertLess(took, 3.9)
             self.assertEqual(seen, ["3", "2", "1", "0"])
+        if timeline.enabled():
+            # Idle sleep waited from Start to the launch; Wine has no power requests, and the
+            # thread's execution state stood in.
+            held = re.findall(r"SetThreadExecutionState\((\w+)\)", self.prog.trace_log.read_text("utf-8", "replace"))
+            self.assertEqual([int(state, 16) for state in held], [0x80000001, 0x80000000])
 
     def test_countdown_ends_in_shutdown(self):
         self.run_countdown(OPTION1, SHUTDOWN_CMD)

@@ -33,6 +33,7 @@ RELAY_INCLUDE = ";".join((
     "user32.SetCoalescableTimer", "user32.KillTimer", "user32.SetWindowTextW",
     "user32.MessageBoxW", "user32.ShowWindow", "user32.SetForegroundWindow",
     "shell32.Shell_NotifyIconW", "kernel32.CreateProcessW", "kernel32.LoadLibraryExW",
+    "kernel32.PowerCreateRequest", "kernel32.SetThreadExecutionState",
 ))
 # The messages worth a line: the timers, and what the driver and the stubs cause.
 SPY_INCLUDE = ";".join((

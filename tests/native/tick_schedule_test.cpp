@@ -1,5 +1,6 @@
 // The timer's schedule: ticks are due at start + k * interval whatever the platform
-// timer's lateness, early firings re-arm, and a stall skips the ticks it missed.
+// timer's lateness, early firings re-arm, and after a stall (the machine asleep) the
+// count holds still and goes on an interval later.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,6 +62,17 @@ TEST(TickSchedule, AnHourOfLateAndEarlyFiringsDoesNotDrift) {
   }
   EXPECT_GT(timer.early_firings, 100);  // the early path was really exercised
   EXPECT_LE(timer.now - (start + 3600s), 40ms);
+
+  // Then the machine sleeps for an hour, and the platform timer fires at once on waking:
+  // one tick, a whole interval after waking, not 3,600 and not one at the moment of waking.
+  timer.now += 3600s;
+  const Clock::time_point woke = timer.now;
+  const Clock::time_point first = timer.RunToNextTick();
+  EXPECT_GE(first - woke, 1000ms - TickSchedule::kEarlyTolerance);
+  EXPECT_LE(first - woke, 1000ms + 60ms);
+  EXPECT_EQ(timer.schedule.TicksTaken(), 3601);
+  EXPECT_NEAR((timer.RunToNextTick() - first) / 1ms, 1000, 40);  // then one a second
+  EXPECT_EQ(timer.schedule.TicksTaken(), 3602);
 }
 
 TEST(TickSchedule, FiringTooEarlyIsNotATickAndReArmsForTheRest) {
@@ -85,16 +97,20 @@ TEST(TickSchedule, ALongStallSkipsMissedTicksInsteadOfBursting) {
   const Clock::time_point start{};
   schedule.Start(start, 1000ms);
   ASSERT_TRUE(schedule.TakeTick(start + 1005ms));
-  // The thread was busy for seconds: one tick, not a burst of four.
+  // The machine slept, or the thread was busy, for seconds: no tick now and no burst of
+  // the four missed; the next comes a whole interval later.
   const Clock::time_point late = start + 5500ms;
-  EXPECT_TRUE(schedule.TakeTick(late));
-  EXPECT_EQ(schedule.TicksTaken(), 5);
-  EXPECT_EQ(schedule.NextDue(), start + 6000ms);
-  EXPECT_EQ(schedule.DelayFrom(late), 500ms);
+  EXPECT_FALSE(schedule.TakeTick(late));
+  EXPECT_EQ(schedule.TicksTaken(), 1);
+  EXPECT_EQ(schedule.NextDue(), late + 1000ms);
+  EXPECT_EQ(schedule.DelayFrom(late), 1000ms);
   EXPECT_FALSE(schedule.TakeTick(late + 10ms));
-  EXPECT_FALSE(schedule.TakeTick(late + 20ms));
-  EXPECT_TRUE(schedule.TakeTick(start + 6001ms));
-  EXPECT_EQ(schedule.TicksTaken(), 6);
+  EXPECT_TRUE(schedule.TakeTick(late + 1001ms));
+  EXPECT_EQ(schedule.TicksTaken(), 2);
+  // Late by less than a whole interval is still a tick, and the schedule keeps its beat.
+  EXPECT_TRUE(schedule.TakeTick(late + 2900ms));
+  EXPECT_EQ(schedule.TicksTaken(), 3);
+  EXPECT_EQ(schedule.NextDue(), late + 3000ms);
 }
 
 TEST(TickSchedule, DelayRoundsUpSoTheTimerNeverFiresBeforeItsMoment) {

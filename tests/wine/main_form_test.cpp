@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <cstddef>
 #include <cstring>
 #include <iostream>
 #include <string>
@@ -20,6 +21,7 @@ using test_support::Clock;
 using test_support::Pump;
 using test_support::PumpUntil;
 using test_support::RecordingLauncher;
+using test_support::RecordingSleepHold;
 using test_support::ScriptedPrompter;
 using test_support::SecondsSince;
 using test_support::StyleOf;
@@ -44,7 +46,8 @@ class MainForm : public testing::Test {
   struct Shared {
     RecordingLauncher launcher;
     ScriptedPrompter prompter;
-    main_window::main form{{launcher, prompter, L"host:8080"}};
+    RecordingSleepHold hold;
+    main_window::main form{{launcher, prompter, L"host:8080", nullptr, &hold}};
     // The state straight after the first Show, before any test touched it.
     std::wstring first_text;
     bool first_option1 = false;
@@ -80,6 +83,8 @@ class MainForm : public testing::Test {
     launcher_.launches.clear();
     launcher_.fails = false;
     prompter_.prompts.clear();
+    hold_.reasons.clear();
+    hold_.held = false;
     ASSERT_TRUE(form_.Option1.Value() && !form_.Option2.Value());
   }
   void TearDown() override {
@@ -90,6 +95,7 @@ class MainForm : public testing::Test {
   static Shared* shared_;
   RecordingLauncher& launcher_ = shared_->launcher;
   ScriptedPrompter& prompter_ = shared_->prompter;
+  RecordingSleepHold& hold_ = shared_->hold;
   main_window::main& form_ = shared_->form;
   std::vector<std::wstring> seen_;
 
@@ -108,6 +114,21 @@ class MainForm : public testing::Test {
   }
 
   std::wstring Field() const { return form_.Text1.Text(); }
+
+  // Windows' notices: the machine woke; the lid closed or opened.
+  void Wake() {
+    ::PostMessageW(form_.hwnd(), WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    Pump(100ms);
+  }
+  void Lid(bool open) {
+    const POWERBROADCAST_SETTING head{
+        {0xBA3E0F4D, 0xB817, 0x4094, {0xA2, 0xD1, 0xD5, 0x63, 0x79, 0xE6, 0xA0, 0xF3}}, sizeof(DWORD), {}};
+    const DWORD state = open ? 1 : 0;
+    alignas(POWERBROADCAST_SETTING) BYTE setting[sizeof head + sizeof state] = {};
+    std::memcpy(setting, &head, offsetof(POWERBROADCAST_SETTING, Data));
+    std::memcpy(setting + offsetof(POWERBROADCAST_SETTING, Data), &state, sizeof state);
+    ::SendMessageW(form_.hwnd(), WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(setting));
+  }
 
   // A key pressed and released, handled by the loop as in a dialog box.
   void Key(HWND to, UINT vk) {
@@ -520,12 +541,13 @@ TEST_F(MainForm, APowerCommandErrorBringsAHiddenWindowBackFirst) {
   EXPECT_TRUE(prompter_.prompts[0].owner_shown);
   EXPECT_FALSE(::IsIconic(form_.hwnd()));
 
-  // Success leaves a hidden window where it is.
+  // Success leaves a hidden window where it is, and so does a wake with nothing counting.
   form_.Hide();
   launcher_.fails = false;
   form_.Text1.SetText(L"000");
   ASSERT_TRUE(launcher_.End(launcher_.launches.size() - 1, 0));
   Pump(200ms);
+  Wake();
   EXPECT_FALSE(form_.IsVisible());
   EXPECT_EQ(prompter_.prompts.size(), 1u);
 }
@@ -675,6 +697,36 @@ TEST_F(MainForm, AnOverLongFieldShowsOneBoxWhileTheCountdownRuns) {
   EXPECT_LT(SecondsSince(closed), 1.2);
   EXPECT_EQ(prompter_.prompts.size(), 1u);
   EXPECT_TRUE(launcher_.launches.empty());
+}
+
+// Idle sleep waits while the countdown runs, and only then: not with the lid closed, not
+// after the launch or the window's end. A wake shows a countdown hidden in the tray.
+TEST_F(MainForm, IdleSleepWaitsForTheCountdownAndAWakeShowsIt) {
+  form_.Text1.SetText(L"");
+  Type(L"0");
+  ASSERT_EQ(launcher_.launches.size(), 1u);
+  EXPECT_TRUE(hold_.reasons.empty()) << "typing alone held off sleep";
+
+  form_.Text1.SetText(L"2");
+  Start();
+  EXPECT_TRUE(hold_.held);
+  form_.Hide();
+  Wake();
+  EXPECT_TRUE(form_.IsVisible()) << "a wake left the counting window hidden";
+  Lid(false);
+  EXPECT_FALSE(hold_.held) << "held with the lid closed";
+  Lid(true);
+  EXPECT_TRUE(hold_.held);
+  Click(form_.Option2);  // the hold is renamed at the next tick
+  ASSERT_TRUE(PumpUntil([&] { return launcher_.launches.size() == 2; }, 3500ms));
+  EXPECT_FALSE(hold_.held) << "still held after the launch";
+  EXPECT_EQ(hold_.reasons, (std::vector<std::wstring>{L"倒计时结束后关机", L"倒计时结束后关机", L"倒计时结束后重启"}));
+
+  form_.Text1.SetText(L"5");
+  Start();
+  ASSERT_TRUE(hold_.held);
+  form_.Unload();
+  EXPECT_FALSE(hold_.held) << "still held after the window closed";
 }
 
 TEST_F(MainForm, TenTicksTakeTenSeconds) {

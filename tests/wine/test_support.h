@@ -1,6 +1,6 @@
 // Helpers of the window tests: a launcher that only records, a message box that
-// records and can stay "open" (pumping messages, as a modal box does), and waiting
-// on the UI thread without freezing its windows.
+// records and can stay "open" (pumping messages, as a modal box does), a sleep hold
+// that holds nothing, and waiting on the UI thread without freezing its windows.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +14,7 @@
 
 #include "toolkit/message_box.h"
 #include "toolkit/message_loop.h"
+#include "toolkit/power.h"
 #include "toolkit/process.h"
 
 namespace test_support {
@@ -91,6 +92,19 @@ class ScriptedPrompter final : public toolkit::Prompter {
   milliseconds open_for{0};
   std::function<void()> while_open;  // called between the messages dispatched while open
   int open = 0;
+};
+
+// Keeps no machine awake: records each hold taken (or renamed) and whether one is held.
+class RecordingSleepHold final : public toolkit::IdleSleepHold {
+ public:
+  void Take(const wchar_t* reason) override {
+    if (!held || reasons.back() != reason) reasons.emplace_back(reason);
+    held = true;
+  }
+  void Release() override { held = false; }
+
+  std::vector<std::wstring> reasons;
+  bool held = false;
 };
 
 // Dispatches messages for the given time.
