@@ -78,6 +78,14 @@ struct WaitTraits {
   static void close(pointer h) noexcept { ::UnregisterWaitEx(h, INVALID_HANDLE_VALUE); }
 };
 
+// A hook of the thread's messages (SetWindowsHookEx). Constant-initialised, so one may
+// be held at namespace scope without code running before the program's first line.
+struct HookTraits {
+  using pointer = HHOOK;
+  static constexpr pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::UnhookWindowsHookEx(h); }
+};
+
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
@@ -86,5 +94,6 @@ using UniqueIcon = UniqueHandle<IconTraits>;
 using UniqueCursor = UniqueHandle<CursorTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueWait = UniqueHandle<WaitTraits>;
+using UniqueHook = UniqueHandle<HookTraits>;
 
 }  // namespace toolkit

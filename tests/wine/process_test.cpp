@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/wine/test_support.h"
+#include "toolkit/common_controls.h"
 #include "toolkit/process.h"
 
 namespace {
@@ -133,7 +134,8 @@ constexpr UINT kEnded = WM_APP + 7;
 // A window that only receives the watches' notices.
 class NoticeWindow {
  public:
-  NoticeWindow() : hwnd_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+  NoticeWindow()
+      : hwnd_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
   ~NoticeWindow() { ::DestroyWindow(hwnd_); }
   NoticeWindow(const NoticeWindow&) = delete;
   NoticeWindow& operator=(const NoticeWindow&) = delete;
@@ -198,6 +200,15 @@ class Process : public testing::Test {
 };
 
 TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
+  // The standard controls, loaded by name from the system folder, are version 6 from
+  // WinSxS, as the manifest asks.
+  wchar_t comctl32[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(toolkit::CommonControlsModule(), comctl32, MAX_PATH);
+  ::CharLowerBuffW(comctl32, length);
+  EXPECT_NE(std::wstring(comctl32).find(L"\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0."),
+            std::wstring::npos)
+      << comctl32;
+
   const toolkit::ProcessLauncher launcher;
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c shutdown -s -t 3"), SystemFolder() + L"\\cmd.exe"));
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe http://host/"), WindowsFolder() + L"\\explorer.exe"));

@@ -1,0 +1,52 @@
+#include "toolkit/common_controls.h"
+
+namespace toolkit {
+namespace {
+
+// Filled once on the user-interface thread, before its first window; constant-
+// initialised, so nothing here runs before the program's first line.
+CommonControls functions;
+HMODULE module = nullptr;
+
+template <typename Function>
+bool Find(HMODULE library, const char* name, Function& function) {
+  // Through void (*)(): the one function pointer type every other converts from cleanly.
+  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(library, name)));
+  return function != nullptr;
+}
+
+}  // namespace
+
+bool LoadCommonControls() {
+  if (module) return true;
+  // Not one of Windows' Known DLLs, so not imported: Windows would look for an imported
+  // one beside the program before its first line. Named by its bare name, it is still
+  // redirected by the manifest's dependency (the process's default activation context)
+  // to version 6 in WinSxS; the system folder alone is searched only without one.
+  const HMODULE library = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!library) return false;
+  CommonControls found;
+  // LoadIconMetric and LoadIconWithScaleDown exist in version 6 only.
+  const bool complete = Find(library, "InitCommonControlsEx", found.InitCommonControlsEx) &&
+                        Find(library, "LoadIconMetric", found.LoadIconMetric) &&
+                        Find(library, "LoadIconWithScaleDown", found.LoadIconWithScaleDown) &&
+                        Find(library, "SetWindowSubclass", found.SetWindowSubclass) &&
+                        Find(library, "RemoveWindowSubclass", found.RemoveWindowSubclass) &&
+                        Find(library, "DefSubclassProc", found.DefSubclassProc);
+  if (!complete) {
+    ::FreeLibrary(library);
+    return false;
+  }
+  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES};
+  found.InitCommonControlsEx(&classes);
+  // Never freed: every subclassed control calls into it until the process ends.
+  functions = found;
+  module = library;
+  return true;
+}
+
+const CommonControls& Comctl32() noexcept { return functions; }
+
+HMODULE CommonControlsModule() noexcept { return module; }
+
+}  // namespace toolkit
