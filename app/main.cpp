@@ -35,9 +35,9 @@ std::chrono::milliseconds SinceProcessStart() {
 // the network, the shell...), comes from the system folder only. The program may run
 // from a Downloads folder where a web page dropped a DLL named like one of Windows' own,
 // and the standard search looks in the program's folder first. (Its static imports are
-// Known DLLs, which are never searched for there.) Neither call fails on Windows 10 or 11; if one ever did, the
-// other still holds, and the DLLs we load ourselves (comctl32, WinINet) name their own
-// folder.
+// Known DLLs, which are never searched for there.) Neither call fails on Windows 10 or
+// 11; if one ever did, the other still holds, and the DLLs we load ourselves (comctl32,
+// WinINet) name their own folder.
 void LoadDllsFromTheSystemFolderOnly() {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Also for loads that name their own search (LoadLibraryEx with a flag of their own,
@@ -54,6 +54,8 @@ void LoadDllsFromTheSystemFolderOnly() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   LoadDllsFromTheSystemFolderOnly();  // before any window, control or COM call
   if (!toolkit::LoadCommonControls()) {
+    // No window can be made without it. (Where comctl32 itself is missing, even the box
+    // may fail, its controls being comctl32's: the program ends all the same.)
     // 无法加载 Windows 的通用控件库（comctl32.dll），程序无法运行。
     toolkit::MessageBoxPrompter().MsgBox(nullptr,
                                          L"\u65E0\u6CD5\u52A0\u8F7D Windows \u7684\u901A\u7528\u63A7\u4EF6\u5E93"

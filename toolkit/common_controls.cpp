@@ -19,10 +19,11 @@ bool Find(HMODULE library, const char* name, Function& function) {
 
 bool LoadCommonControls() {
   if (module) return true;
-  // Not one of Windows' Known DLLs, so not imported: Windows would look for an imported
-  // one beside the program before its first line. Named by its bare name, it is still
-  // redirected by the manifest's dependency (the process's default activation context)
-  // to version 6 in WinSxS; the system folder alone is searched only without one.
+  // Not imported: version 6 is no Known DLL, so Windows would resolve its own imports by
+  // name, in the program's folder first, before the program's first line. Asked for by
+  // name, it is still redirected to version 6 in WinSxS by the manifest's dependency
+  // (the process's default activation context), ahead of any folder; without that, the
+  // system folder's version 5 would come, which lacks LoadIconMetric and is refused.
   const HMODULE library = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!library) return false;
   CommonControls found;
