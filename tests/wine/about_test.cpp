@@ -153,8 +153,7 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -s -t 3");
   EXPECT_TRUE(about_form.IsVisible());
 
-  // Its keys still work while a box of the main window runs its own message loop: Esc
-  // closes it. (A timer of the box's loop presses the key, then closes the box.)
+  // Esc still closes it while a box of the main window runs its own loop (whose timer types).
   static HWND about_ok = nullptr;
   about_ok = about_form.Command1.hwnd();
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {

@@ -35,9 +35,7 @@ constexpr wchar_t kCannotShutDown[] = L"无法启动关机命令。";
 constexpr wchar_t kCannotRestart[] = L"无法启动重启命令。";
 constexpr wchar_t kShutdownRefused[] = L"Windows 没有接受关机命令（代码 5），计算机不会关机。";
 constexpr wchar_t kRestartScheduled[] = L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。";
-// A power command's box may come while another program is in front: it also takes the
-// foreground and stays on top.
-constexpr unsigned kInFront = 16 | MB_SETFOREGROUND | MB_TOPMOST;
+constexpr unsigned kInFront = 16 | MB_SETFOREGROUND | MB_TOPMOST;  // a power command's box
 
 // One window serves every test: under Wine without a window manager each unmapping
 // waits two seconds for the manager, so the form is made once and put back into its
@@ -503,8 +501,7 @@ TEST_F(MainForm, ACommandThatWindowsRefusesIsReported) {
   ASSERT_EQ(launcher_.launches.size(), 4u);
   EXPECT_FALSE(launcher_.launches[3].watched);
 
-  // A command whose watch could not be set up is not kept: its id, pinned by no handle,
-  // may come again with a later command, whose end is then told as its own.
+  // A command whose watch could not be set up is not kept: its id may come again.
   prompter_.prompts.clear();
   launcher_.unwatched = true;
   form_.Text1.SetText(L"0");  // 重启, unwatched

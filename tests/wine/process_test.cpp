@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <utility>
@@ -200,13 +201,10 @@ class Process : public testing::Test {
 };
 
 TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
-  // The standard controls, loaded by name from the system folder, are version 6 from
-  // WinSxS, as the manifest asks.
+  // The standard controls, loaded by name from the system folder, are version 6 from WinSxS.
   wchar_t comctl32[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(toolkit::CommonControlsModule(), comctl32, MAX_PATH);
-  ::CharLowerBuffW(comctl32, length);
-  EXPECT_NE(std::wstring(comctl32).find(L"\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0."),
-            std::wstring::npos)
+  ::CharLowerBuffW(comctl32, ::GetModuleFileNameW(toolkit::CommonControlsModule(), comctl32, MAX_PATH));
+  EXPECT_TRUE(std::wcsstr(comctl32, L"\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0."))
       << comctl32;
 
   const toolkit::ProcessLauncher launcher;

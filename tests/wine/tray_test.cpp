@@ -167,9 +167,8 @@ TEST_F(TrayTest, OnlyALeftDoubleClickOrTheKeyboardsSelectOnTheIconShowsTheWindow
     SendIconMessage(form, NIN_KEYSELECT);
     EXPECT_TRUE(form.IsVisible());
   }
-  // Hidden from 最小化 once more and brought back by the keyboard's select, the window has
-  // the focus on 最小化 again, where the Enter that chose the icon may land too, already
-  // down: it presses nothing, neither 最小化 nor 开始计时. A fresh Enter presses.
+  // Back by the keyboard's select, the focus is on 最小化, where the Enter that chose the
+  // icon may land too, already down: it presses nothing. A fresh Enter presses.
   ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
   SendIconMessage(form, NIN_KEYSELECT);
   ASSERT_EQ(::GetFocus(), form.Command4.hwnd());
