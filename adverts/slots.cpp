@@ -8,16 +8,21 @@
 namespace adverts {
 namespace {
 
-// Whether the system has the GB18030 tables (older systems and Wine have not). Set
-// before the program's first window, so no lock guards it.
-const bool has_gb18030 = ::IsValidCodePage(kCodePageGb18030) != FALSE;
+// Whether the system has the GB18030 tables (older systems and Wine have not). Asked at
+// first use, on the user-interface thread (so no lock guards it), rather than before
+// the program's first line, where no Windows call belongs.
+bool HasGb18030() {
+  static int has = -1;  // not yet asked
+  if (has < 0) has = ::IsValidCodePage(kCodePageGb18030) ? 1 : 0;
+  return has == 1;
+}
 
 // The system's tables for the multi-byte sequences the decoder has checked; a
 // sequence they do not assign comes back empty and shows as U+FFFD.
 std::u16string SystemSequence(unsigned code_page, std::string_view sequence) {
   // Without the GB18030 tables its two-byte part, which is GBK, still reads; its
   // four-byte forms then show as U+FFFD.
-  if (code_page == kCodePageGb18030 && !has_gb18030) {
+  if (code_page == kCodePageGb18030 && !HasGb18030()) {
     if (sequence.size() != 2) return {};
     code_page = kCodePageGbk;
   }

@@ -2,14 +2,13 @@
 // The process ends when its last window has closed.
 #include <windows.h>
 
-#include <commctrl.h>
-
 #include <chrono>
 
 #include "about/about_form.h"
 #include "app/publisher.h"
 #include "app/splash.h"
 #include "main_window/main_form.h"
+#include "toolkit/common_controls.h"
 #include "toolkit/message_box.h"
 #include "toolkit/message_loop.h"
 #include "toolkit/power.h"
@@ -37,9 +36,9 @@ std::chrono::milliseconds SinceProcessStart() {
 // the network, the shell...), comes from the system folder only. The program may run
 // from a Downloads folder where a web page dropped a DLL named like one of Windows' own,
 // and the standard search looks in the program's folder first. (Its static imports are
-// Known DLLs, and comctl32 comes through the manifest from WinSxS, so none of those is
-// searched for there.) Neither call fails on Windows 10 or 11; if one ever did, the
-// other still holds, and WinINet, the one DLL we load ourselves, names its own folder.
+// Known DLLs, which are never searched for there.) Neither call fails on Windows 10 or
+// 11; if one ever did, the other still holds, and the DLLs we load ourselves (comctl32,
+// WinINet) name their own folder.
 void LoadDllsFromTheSystemFolderOnly() {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
   // Also for loads that name their own search (LoadLibraryEx with a flag of their own,
@@ -55,8 +54,16 @@ void LoadDllsFromTheSystemFolderOnly() {
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   LoadDllsFromTheSystemFolderOnly();  // before any window, control or COM call
-  INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES};
-  ::InitCommonControlsEx(&controls);
+  if (!toolkit::LoadCommonControls()) {
+    // No window can be made without it. (Where comctl32 itself is missing, even the box
+    // may fail, its controls being comctl32's: the program ends all the same.)
+    // 无法加载 Windows 的通用控件库（comctl32.dll），程序无法运行。
+    toolkit::MessageBoxPrompter().MsgBox(nullptr,
+                                         L"\u65E0\u6CD5\u52A0\u8F7D Windows \u7684\u901A\u7528\u63A7\u4EF6\u5E93"
+                                         L"\uFF08comctl32.dll\uFF09\uFF0C\u7A0B\u5E8F\u65E0\u6CD5\u8FD0\u884C\u3002",
+                                         toolkit::kCriticalOk, L"\u9519\u8BEF");  // 错误
+    return 1;
+  }
 
   toolkit::ProcessLauncher launcher;
   toolkit::MessageBoxPrompter prompter;

@@ -200,10 +200,13 @@ void main::ShowError(std::wstring_view prompt) {
 
 // What goes wrong with the power command is told where it is seen: a window hidden in
 // the tray (or minimised) comes back first, as a double-click on the icon brings it, so
-// that the box has a visible owner with a taskbar button and comes to the front.
+// that the box has a visible owner with a taskbar button. The notice may come long
+// after the user went on to another program, which Windows keeps in front of ours: the
+// box goes on top of it, and the taskbar button flashes.
 void main::ShowPowerError(std::wstring_view prompt) {
   if (IsLoaded() && (!IsVisible() || ::IsIconic(hwnd()))) Show();
-  ShowError(prompt);
+  FlashUntilInFront();
+  services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk | toolkit::kInFront, kErrorTitle);
 }
 
 // Starts the command without waiting for it; how it ended comes back later
@@ -215,7 +218,9 @@ void main::LaunchPowerCommand(PowerMode mode) {
     ShowPowerError(mode == PowerMode::Shutdown ? kCannotShutDown : kCannotRestart);
     return;
   }
-  power_commands_.push_back({mode, std::move(*watch)});
+  // A watch that could not be set up tells nothing, and no handle pins its process id
+  // any more: kept, it could take the end of a later command given the same id.
+  if (watch->Watching()) power_commands_.push_back({mode, std::move(*watch)});
 }
 
 // `shutdown` refuses with a non-zero code (one already scheduled, access denied, the

@@ -14,7 +14,7 @@ ctest --preset native
 cmake --preset windows
 cmake --build --preset windows
 
-echo "== the program's imports (Known DLLs, and comctl32 through its manifest)"
+echo "== the program's imports (Known DLLs only)"
 python3 tests/check_imports.py build/windows/MorvaneShutdown.exe
 
 echo "== reproducible download (the program and its zip, built twice and compared)"

@@ -1,7 +1,6 @@
 #include "toolkit/controls.h"
 
-#include <commctrl.h>
-
+#include "toolkit/common_controls.h"
 #include "toolkit/form.h"
 
 namespace toolkit {
@@ -59,13 +58,15 @@ void Button::OnCommand(int notification) {
   if (notification == BN_CLICKED && on_click_) on_click_();
 }
 
-void Button::AfterCreate() { ::SetWindowSubclass(hwnd_, &Button::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this)); }
+void Button::AfterCreate() {
+  Comctl32().SetWindowSubclass(hwnd_, &Button::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+}
 
-void Button::BeforeDestroy() { ::RemoveWindowSubclass(hwnd_, &Button::SubclassProc, 1); }
+void Button::BeforeDestroy() { Comctl32().RemoveWindowSubclass(hwnd_, &Button::SubclassProc, 1); }
 
 LRESULT CALLBACK Button::SubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR data) {
   // However the focus comes (Tab, a click, the form restoring it), the look follows.
-  const LRESULT result = ::DefSubclassProc(hwnd, message, wparam, lparam);
+  const LRESULT result = Comctl32().DefSubclassProc(hwnd, message, wparam, lparam);
   if (message == WM_SETFOCUS) reinterpret_cast<const Button*>(data)->FocusMoved(hwnd);
   if (message == WM_KILLFOCUS) reinterpret_cast<const Button*>(data)->FocusMoved(reinterpret_cast<HWND>(wparam));
   return result;
@@ -119,10 +120,10 @@ void TextBox::RaiseChange() {
 }
 
 void TextBox::AfterCreate() {
-  ::SetWindowSubclass(hwnd_, &TextBox::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+  Comctl32().SetWindowSubclass(hwnd_, &TextBox::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
-void TextBox::BeforeDestroy() { ::RemoveWindowSubclass(hwnd_, &TextBox::SubclassProc, 1); }
+void TextBox::BeforeDestroy() { Comctl32().RemoveWindowSubclass(hwnd_, &TextBox::SubclassProc, 1); }
 
 LRESULT CALLBACK TextBox::SubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                                        DWORD_PTR data) {
@@ -133,7 +134,7 @@ LRESULT CALLBACK TextBox::SubclassProc(HWND hwnd, UINT message, WPARAM wparam, L
     if (code == 0) return 0;
     wparam = code;
   }
-  return ::DefSubclassProc(hwnd, message, wparam, lparam);
+  return Comctl32().DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
 PictureBox::PictureBox(Form& form, int id, int bitmap_resource, TwipsRect position, std::wstring name)

@@ -3,19 +3,44 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <utility>
 
+#include "toolkit/common_controls.h"
 #include "toolkit/picture.h"
 
 namespace toolkit {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"MorvaneForm";
+// In a key message's lParam: the key was down before this message.
+constexpr LPARAM kKeyWasDown = LPARAM{1} << 30;
 
 // Constant-initialised, so no function-local statics with their guards and locks:
 // forms live on the user-interface thread only.
 std::vector<Form*> live_forms;
 
 std::vector<Form*>& LiveFormList() { return live_forms; }
+
+// The message Form::PreTranslate is handing to the dialog manager, which shows it to the
+// thread's message filter too (see KeepFormKeysUnderModalBoxes).
+const MSG* translating = nullptr;
+
+// While a message box (or a dialog box) runs its own loop, the program's loop and with
+// it Form::PreTranslate see nothing, so another open form (About, beside a box of the
+// main window) would lose Tab, Enter and Esc. The box's loop shows each message to the
+// thread's message filter first; the keys aimed at a form are handled there, as the
+// program's loop would.
+LRESULT CALLBACK KeepFormKeysUnderModalBoxes(int code, WPARAM wparam, LPARAM lparam) {
+  MSG* message = reinterpret_cast<MSG*>(lparam);
+  const bool box_loop = code == MSGF_DIALOGBOX || code == MSGF_MESSAGEBOX;
+  if (box_loop && message && message != translating && message->message >= WM_KEYFIRST &&
+      message->message <= WM_KEYLAST && Form::PreTranslate(*message))
+    return TRUE;  // handled: the box's loop skips it
+  return ::CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+// Installed with the first form, for the user-interface thread, until the process ends.
+UniqueHook key_filter;
 
 bool& QuitWhenLastClosed() {
   static bool quit = false;
@@ -37,11 +62,9 @@ UniqueBitmap LoadPicture(int resource) { return LoadPackedPicture(Instance(), re
 
 // Where the file has no image of the size (20 px at 125 %), comctl32's
 // LoadIconWithScaleDown makes it from a larger one; LoadImage would blow the 16 px one
-// up. It is looked up by name: mingw's import library lacks it.
+// up.
 HICON LoadIconAtSize(int resource, int width, int height) {
-  using ScaleDown = HRESULT(WINAPI*)(HINSTANCE, PCWSTR, int, int, HICON*);
-  const auto scale_down = reinterpret_cast<ScaleDown>(
-      reinterpret_cast<void (*)()>(::GetProcAddress(::GetModuleHandleW(L"comctl32.dll"), "LoadIconWithScaleDown")));
+  const auto scale_down = Comctl32().LoadIconWithScaleDown;
   HICON icon = nullptr;
   if (scale_down && SUCCEEDED(scale_down(Instance(), MAKEINTRESOURCEW(resource), width, height, &icon))) return icon;
   return static_cast<HICON>(::LoadImageW(Instance(), MAKEINTRESOURCEW(resource), IMAGE_ICON, width, height, 0));
@@ -172,6 +195,15 @@ void Form::Hide() {
   if (hwnd_) ::ShowWindow(hwnd_, SW_HIDE);
 }
 
+void Form::FlashUntilInFront() const {
+  if (!hwnd_ || ::GetForegroundWindow() == hwnd_) return;
+  FLASHWINFO flash{};
+  flash.cbSize = sizeof flash;
+  flash.hwnd = hwnd_;
+  flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;  // until it comes to the foreground
+  ::FlashWindowEx(&flash);
+}
+
 void Form::Unload() {
   if (!hwnd_ || unloading_) return;
   unloading_ = true;
@@ -192,6 +224,8 @@ void Form::Create() {
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     window_class.lpszClassName = kFormClass;
     registered = ::RegisterClassExW(&window_class);
+    // Without it only the keys of a form beside an open box are lost.
+    key_filter.reset(::SetWindowsHookExW(WH_MSGFILTER, &KeepFormKeysUnderModalBoxes, nullptr, ::GetCurrentThreadId()));
   }
   if (!registered) return;
 
@@ -583,7 +617,14 @@ bool Form::PreTranslate(MSG& message) {
   HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
   const auto& live = LiveFormList();
   if (std::none_of(live.begin(), live.end(), [root](const Form* form) { return form->hwnd_ == root; })) return false;
+  // One key stroke, one press: an Enter or Esc that was already down (a repeat, or the
+  // rest of a stroke that began in another window, such as the one that chose the tray
+  // icon and brought this window back) presses nothing.
+  const bool pressing_key = message.wParam == VK_RETURN || message.wParam == VK_ESCAPE;
+  if (message.message == WM_KEYDOWN && pressing_key && (message.lParam & kKeyWasDown)) return true;
+  const MSG* outer = std::exchange(translating, &message);
   const bool handled = ::IsDialogMessageW(root, &message) != FALSE;
+  translating = outer;
   if (message.message == WM_KEYDOWN) {
     // The dialog manager may have moved the focus (Tab, arrows) and set the buttons'
     // look its own way; and the key may have closed the form, so it is looked up again.

@@ -81,6 +81,9 @@ class Form {
   // Creates (running Form_Load) if needed, then shows and activates the window.
   void Show();
   void Hide();
+  // Flashes the window's taskbar button until the window comes to the front, unless it
+  // is there already: Windows keeps the foreground for the program the user works in.
+  void FlashUntilInFront() const;
   // Runs Form_Unload, then destroys the window with its controls and timers.
   void Unload();
 

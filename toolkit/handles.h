@@ -95,6 +95,14 @@ struct PowerNotifyTraits {
   static void close(pointer h) noexcept { ::UnregisterPowerSettingNotification(h); }
 };
 
+// A hook of the thread's messages (SetWindowsHookEx). Constant-initialised, so one may
+// be held at namespace scope without code running before the program's first line.
+struct HookTraits {
+  using pointer = HHOOK;
+  static constexpr pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::UnhookWindowsHookEx(h); }
+};
+
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
@@ -105,5 +113,6 @@ using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueWait = UniqueHandle<WaitTraits>;
 using UniqueSystemRequired = UniqueHandle<SystemRequiredTraits>;
 using UniquePowerNotify = UniqueHandle<PowerNotifyTraits>;
+using UniqueHook = UniqueHandle<HookTraits>;
 
 }  // namespace toolkit

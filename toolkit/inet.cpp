@@ -46,14 +46,17 @@ bool Find(HMODULE module, const char* name, Function& function) {
 // worker has its own copy of the table.
 std::unique_ptr<const WinInet> LoadWinInet() {
   const HMODULE m = ::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!m) return nullptr;
   WinInet api;
-  if (m && Find(m, "InternetCrackUrlW", api.InternetCrackUrlW) && Find(m, "InternetOpenW", api.InternetOpenW) &&
+  if (Find(m, "InternetCrackUrlW", api.InternetCrackUrlW) && Find(m, "InternetOpenW", api.InternetOpenW) &&
       Find(m, "InternetSetOptionW", api.InternetSetOptionW) && Find(m, "InternetConnectW", api.InternetConnectW) &&
       Find(m, "HttpOpenRequestW", api.HttpOpenRequestW) && Find(m, "HttpSendRequestW", api.HttpSendRequestW) &&
       Find(m, "HttpQueryInfoW", api.HttpQueryInfoW) &&
       Find(m, "InternetQueryDataAvailable", api.InternetQueryDataAvailable) &&
       Find(m, "InternetReadFile", api.InternetReadFile) && Find(m, "InternetCloseHandle", api.InternetCloseHandle))
     return std::make_unique<const WinInet>(api);
+  // An incomplete WinInet is of no use, and nothing of it was called: it goes again.
+  ::FreeLibrary(m);
   return nullptr;
 }
 
@@ -159,8 +162,8 @@ std::string ContentType(const WinInet& api, HINTERNET request) {
 std::optional<InetResponse> Exchange(const Transfer& transfer) {
   const WinInet& api = transfer.api;
   const Target& target = transfer.target;
-  const InternetHandle session(api,
-                               api.InternetOpenW(L"MorvaneShutdown", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+  const InternetHandle session(
+      api, api.InternetOpenW(L"MorvaneShutdown", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!session || !transfer.GoOn()) return std::nullopt;
   // WinINet's own limits bound every blocking call by the time left.
   DWORD timeout_ms = transfer.MillisecondsLeft();
@@ -253,8 +256,12 @@ Inet1::Inet1() = default;
 Inet1::~Inet1() = default;
 
 std::unique_ptr<InetFetch> Inet1::Begin(std::wstring_view url, InetClock::time_point deadline) {
-  // Without WinINet no request can go out: the fetch has failed.
-  if (!wininet_) wininet_ = LoadWinInet();
+  // Looked for once: without WinINet no request can go out, now or later, and every
+  // fetch has failed.
+  if (!wininet_tried_) {
+    wininet_tried_ = true;
+    wininet_ = LoadWinInet();
+  }
   if (!wininet_) return std::make_unique<SettledFetch>(std::nullopt);
   std::optional<Target> target = Crack(*wininet_, url);
   if (!target || InetClock::now() >= deadline) return std::make_unique<SettledFetch>(std::nullopt);

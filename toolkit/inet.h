@@ -77,6 +77,7 @@ class Inet1 final : public Inet {
 
  private:
   std::unique_ptr<const WinInet> wininet_;  // looked up at the first request
+  bool wininet_tried_ = false;              // so that a failed look-up is not repeated
 };
 
 }  // namespace toolkit

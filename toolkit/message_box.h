@@ -9,6 +9,9 @@ namespace toolkit {
 
 // Flags of every message the program shows: critical (stop) icon and one OK button.
 inline constexpr unsigned kCriticalOk = MB_ICONHAND | MB_OK;  // 16
+// Added for a message that may come long after the user went on to another program:
+// the box takes the foreground and stays above every window that is not topmost.
+inline constexpr unsigned kInFront = MB_SETFOREGROUND | MB_TOPMOST;
 
 // The seam through which the windows show message boxes; tests put a recorder here.
 class Prompter {

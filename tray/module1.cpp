@@ -1,9 +1,8 @@
 #include "tray/module1.h"
 
-#include <commctrl.h>
-
 #include <utility>
 
+#include "toolkit/common_controls.h"
 #include "tray/tray_decode.h"
 
 namespace Module1 {
@@ -24,7 +23,9 @@ namespace {
 // LoadIconMetric scales a larger image down where the file has no exact size.
 toolkit::UniqueIcon LoadTrayPicture(int resource) {
   HICON icon = nullptr;
-  if (FAILED(::LoadIconMetric(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resource), LIM_SMALL, &icon))) return {};
+  if (FAILED(toolkit::Comctl32().LoadIconMetric(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(resource), LIM_SMALL,
+                                                &icon)))
+    return {};
   return toolkit::UniqueIcon(icon);
 }
 
@@ -89,10 +90,13 @@ void TrayIcon::Delete() {
   icon_.reset();
 }
 
-// Registered before the program's first window, so no lock guards it.
-const UINT taskbar_created = ::RegisterWindowMessageW(L"TaskbarCreated");
-
-UINT TaskbarCreatedMessage() { return taskbar_created; }
+// Registered at first use, on the user-interface thread (so no lock guards it), rather
+// than before the program's first line, where no Windows call belongs.
+UINT TaskbarCreatedMessage() {
+  static UINT taskbar_created = 0;
+  if (!taskbar_created) taskbar_created = ::RegisterWindowMessageW(L"TaskbarCreated");
+  return taskbar_created;
+}
 
 void AllowTaskbarCreated(HWND window) {
   // Fails only in a low-integrity process, which receives the message anyway.

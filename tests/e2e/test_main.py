@@ -566,7 +566,7 @@ class PlantedProgramsTest(ProgramCase):
     # DLLs that Windows' own DLLs load by name as a program runs. The standard search
     # would find a copy in the program's folder first. (The README says which names
     # Wine itself takes from there whatever the program does.)
-    PLANTED_DLLS = ("wininet", "mpr", "ws2_32", "dwmapi", "cryptbase", "iertutil", "propsys")
+    PLANTED_DLLS = ("wininet", "mpr", "ws2_32", "dwmapi", "cryptbase", "iertutil", "propsys", "uxtheme")
     ADVERTS = ("本月特惠 & 朋友们", "欢迎投放广告")
 
     def setUp(self):

@@ -152,6 +152,19 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   ASSERT_EQ(launcher.launches.size(), 1u);
   EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -s -t 3");
   EXPECT_TRUE(about_form.IsVisible());
+
+  // Esc still closes it while a box of the main window runs its own loop (whose timer types).
+  static HWND about_ok = nullptr;
+  about_ok = about_form.Command1.hwnd();
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
+    if (about_ok)
+      ::PostMessageW(std::exchange(about_ok, nullptr), WM_KEYDOWN, VK_ESCAPE, 1);
+    else
+      ::PostMessageW(::FindWindowW(L"#32770", L"Morvane box"), WM_COMMAND, IDOK, 0);
+  });
+  toolkit::MessageBoxPrompter().MsgBox(form.hwnd(), L"", toolkit::kCriticalOk, L"Morvane box");
+  ::KillTimer(nullptr, timer);
+  EXPECT_FALSE(about_form.IsLoaded()) << "Esc never reached About beside the box";
 }
 
 TEST_F(AboutTest, OutlivesTheMainWindowAndTheLastWindowClosedEndsTheForms) {

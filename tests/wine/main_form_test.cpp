@@ -37,6 +37,7 @@ constexpr wchar_t kCannotShutDown[] = L"无法启动关机命令。";
 constexpr wchar_t kCannotRestart[] = L"无法启动重启命令。";
 constexpr wchar_t kShutdownRefused[] = L"Windows 没有接受关机命令（代码 5），计算机不会关机。";
 constexpr wchar_t kRestartScheduled[] = L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。";
+constexpr unsigned kInFront = 16 | MB_SETFOREGROUND | MB_TOPMOST;  // a power command's box
 
 // One window serves every test: under Wine without a window manager each unmapping
 // waits two seconds for the manager, so the form is made once and put back into its
@@ -90,6 +91,7 @@ class MainForm : public testing::Test {
   void TearDown() override {
     form_.Timer1.SetEnabled(false);
     launcher_.fails = false;
+    launcher_.unwatched = false;
   }
 
   static Shared* shared_;
@@ -146,10 +148,10 @@ class MainForm : public testing::Test {
   }
 
   // Exactly one message: this prompt, the critical icon with OK (16), titled "错误".
-  void ExpectOneError(const wchar_t* prompt) const {
+  void ExpectOneError(const wchar_t* prompt, unsigned flags = 16) const {
     ASSERT_EQ(prompter_.prompts.size(), 1u);
     EXPECT_EQ(prompter_.prompts[0].prompt, prompt);
-    EXPECT_EQ(prompter_.prompts[0].flags, 16u);
+    EXPECT_EQ(prompter_.prompts[0].flags, flags);
     EXPECT_EQ(prompter_.prompts[0].title, kErrorTitle);
   }
 
@@ -457,7 +459,7 @@ TEST_F(MainForm, ACommandThatCannotBeStartedIsReported) {
   form_.Text1.SetText(L"0");
   ASSERT_EQ(launcher_.launches.size(), 1u);
   EXPECT_EQ(launcher_.launches[0].command_line, kShutdown);
-  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotShutDown));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotShutDown, kInFront));
   EXPECT_EQ(prompter_.prompts[0].owner, form_.hwnd());
   EXPECT_FALSE(form_.Timer1.Enabled());
 
@@ -475,7 +477,7 @@ TEST_F(MainForm, ACommandThatCannotBeStartedIsReported) {
   Start();
   ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2500ms));
   EXPECT_EQ(Field(), L"0");
-  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotRestart));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotRestart, kInFront));
   EXPECT_EQ(launcher_.launches.size(), 3u);
   EXPECT_FALSE(form_.Timer1.Enabled());
 
@@ -494,7 +496,7 @@ TEST_F(MainForm, ACommandThatWindowsRefusesIsReported) {
   EXPECT_EQ(launcher_.launches[0].window, form_.hwnd());
   ASSERT_TRUE(launcher_.End(0, 5));
   ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2s)) << "a refusal was not told";
-  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kShutdownRefused));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kShutdownRefused, kInFront));
   EXPECT_EQ(prompter_.prompts[0].owner, form_.hwnd());
   EXPECT_TRUE(prompter_.prompts[0].owner_shown);
   // The same end told twice is told once: the command is no longer watched.
@@ -513,12 +515,24 @@ TEST_F(MainForm, ACommandThatWindowsRefusesIsReported) {
   ASSERT_TRUE(launcher_.End(1, 0));
   ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2s));
   Pump(200ms);
-  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kRestartScheduled));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kRestartScheduled, kInFront));
 
   // The browser is not watched.
   Click(form_.Command2);
   ASSERT_EQ(launcher_.launches.size(), 4u);
   EXPECT_FALSE(launcher_.launches[3].watched);
+
+  // A command whose watch could not be set up is not kept: its id may come again.
+  prompter_.prompts.clear();
+  launcher_.unwatched = true;
+  form_.Text1.SetText(L"0");  // 重启, unwatched
+  launcher_.unwatched = false;
+  Click(form_.Option1);
+  form_.Text1.SetText(L"00");  // 关机, under the same id
+  ASSERT_EQ(launcher_.launches.at(5).id, launcher_.launches[4].id);
+  ASSERT_TRUE(launcher_.End(5, 5));
+  ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2s));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kShutdownRefused, kInFront));
 }
 
 // A box owned by a window hidden in the tray has no taskbar button and may never come to
@@ -529,7 +543,7 @@ TEST_F(MainForm, APowerCommandErrorBringsAHiddenWindowBackFirst) {
   form_.Text1.SetText(L"0");
   ASSERT_TRUE(launcher_.End(0, 5));
   ASSERT_TRUE(PumpUntil([&] { return !prompter_.prompts.empty(); }, 2s));
-  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kShutdownRefused));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kShutdownRefused, kInFront));
   EXPECT_TRUE(prompter_.prompts[0].owner_shown);
   EXPECT_TRUE(form_.IsVisible());
 
@@ -537,7 +551,7 @@ TEST_F(MainForm, APowerCommandErrorBringsAHiddenWindowBackFirst) {
   ::ShowWindow(form_.hwnd(), SW_MINIMIZE);
   launcher_.fails = true;
   form_.Text1.SetText(L"00");
-  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotShutDown));
+  ASSERT_NO_FATAL_FAILURE(ExpectOneError(kCannotShutDown, kInFront));
   EXPECT_TRUE(prompter_.prompts[0].owner_shown);
   EXPECT_FALSE(::IsIconic(form_.hwnd()));
 

@@ -7,12 +7,14 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "tests/wine/test_support.h"
+#include "toolkit/common_controls.h"
 #include "toolkit/process.h"
 
 namespace {
@@ -133,7 +135,8 @@ constexpr UINT kEnded = WM_APP + 7;
 // A window that only receives the watches' notices.
 class NoticeWindow {
  public:
-  NoticeWindow() : hwnd_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+  NoticeWindow()
+      : hwnd_(::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
   ~NoticeWindow() { ::DestroyWindow(hwnd_); }
   NoticeWindow(const NoticeWindow&) = delete;
   NoticeWindow& operator=(const NoticeWindow&) = delete;
@@ -198,6 +201,12 @@ class Process : public testing::Test {
 };
 
 TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
+  // The standard controls, loaded by name from the system folder, are version 6 from WinSxS.
+  wchar_t comctl32[MAX_PATH] = {};
+  ::CharLowerBuffW(comctl32, ::GetModuleFileNameW(toolkit::CommonControlsModule(), comctl32, MAX_PATH));
+  EXPECT_TRUE(std::wcsstr(comctl32, L"\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0."))
+      << comctl32;
+
   const toolkit::ProcessLauncher launcher;
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c shutdown -s -t 3"), SystemFolder() + L"\\cmd.exe"));
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe http://host/"), WindowsFolder() + L"\\explorer.exe"));

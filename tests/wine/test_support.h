@@ -23,7 +23,8 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 // Never starts anything: the tests must not shut down or restart the machine. A watched
-// launch gets a watch that posts nothing; End then posts its end as the watch would.
+// launch gets a watch on an event never set, so it posts nothing; End then posts its
+// end as the watch would.
 class RecordingLauncher final : public toolkit::Launcher {
  public:
   struct Record {
@@ -43,9 +44,13 @@ class RecordingLauncher final : public toolkit::Launcher {
 
   std::optional<toolkit::ExitWatch> LaunchWatched(std::wstring_view command_line, int show_style, HWND window,
                                                   UINT message) override {
-    launches.push_back({std::wstring(command_line), show_style, Clock::now(), true, window, message, ++last_id_});
+    // A watch that could not be set up pins no id: the next launch may be given it again.
+    const DWORD id = unwatched ? last_id_ + 1 : ++last_id_;
+    launches.push_back({std::wstring(command_line), show_style, Clock::now(), true, window, message, id});
     if (fails) return std::nullopt;
-    return toolkit::ExitWatch(last_id_);
+    if (unwatched) return toolkit::ExitWatch(id);
+    return toolkit::ExitWatch(toolkit::UniqueKernelHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), id, window,
+                              message);
   }
 
   // The launch `index` ends with `exit_code`, told as the real watch tells it.
@@ -55,7 +60,8 @@ class RecordingLauncher final : public toolkit::Launcher {
   }
 
   std::vector<Record> launches;
-  bool fails = false;  // answer as if the program could not be started
+  bool fails = false;      // answer as if the program could not be started
+  bool unwatched = false;  // answer with a watch that could not be set up
 
  private:
   DWORD last_id_ = 1000;

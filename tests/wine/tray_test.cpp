@@ -167,6 +167,18 @@ TEST_F(TrayTest, OnlyALeftDoubleClickOrTheKeyboardsSelectOnTheIconShowsTheWindow
     SendIconMessage(form, NIN_KEYSELECT);
     EXPECT_TRUE(form.IsVisible());
   }
+  // Back by the keyboard's select, the focus is on 最小化, where the Enter that chose the
+  // icon may land too, already down: it presses nothing. A fresh Enter presses.
+  ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
+  SendIconMessage(form, NIN_KEYSELECT);
+  ASSERT_EQ(::GetFocus(), form.Command4.hwnd());
+  ::PostMessageW(form.Command4.hwnd(), WM_KEYDOWN, VK_RETURN, 0x40000001);
+  Pump(50ms);
+  EXPECT_TRUE(form.IsVisible() && !form.Timer1.Enabled()) << "one Enter pressed twice";
+  ::SetFocus(form.Command4.hwnd());  // Wine's display may have taken the foreground meanwhile
+  ::PostMessageW(form.Command4.hwnd(), WM_KEYDOWN, VK_RETURN, 0x00000001);
+  Pump(50ms);
+  EXPECT_FALSE(form.IsVisible());
 }
 
 TEST_F(TrayTest, RealMouseMovesOverTheWindowDoNothingEvenWhereXIsTheDoubleClickCode) {

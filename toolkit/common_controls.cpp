@@ -1,0 +1,53 @@
+#include "toolkit/common_controls.h"
+
+namespace toolkit {
+namespace {
+
+// Filled once on the user-interface thread, before its first window; constant-
+// initialised, so nothing here runs before the program's first line.
+CommonControls functions;
+HMODULE module = nullptr;
+
+template <typename Function>
+bool Find(HMODULE library, const char* name, Function& function) {
+  // Through void (*)(): the one function pointer type every other converts from cleanly.
+  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(library, name)));
+  return function != nullptr;
+}
+
+}  // namespace
+
+bool LoadCommonControls() {
+  if (module) return true;
+  // Not imported: version 6 is no Known DLL, so Windows would resolve its own imports by
+  // name, in the program's folder first, before the program's first line. Asked for by
+  // name, it is still redirected to version 6 in WinSxS by the manifest's dependency
+  // (the process's default activation context), ahead of any folder; without that, the
+  // system folder's version 5 would come, which lacks LoadIconMetric and is refused.
+  const HMODULE library = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!library) return false;
+  CommonControls found;
+  // LoadIconMetric and LoadIconWithScaleDown exist in version 6 only.
+  const bool complete = Find(library, "InitCommonControlsEx", found.InitCommonControlsEx) &&
+                        Find(library, "LoadIconMetric", found.LoadIconMetric) &&
+                        Find(library, "LoadIconWithScaleDown", found.LoadIconWithScaleDown) &&
+                        Find(library, "SetWindowSubclass", found.SetWindowSubclass) &&
+                        Find(library, "RemoveWindowSubclass", found.RemoveWindowSubclass) &&
+                        Find(library, "DefSubclassProc", found.DefSubclassProc);
+  if (!complete) {
+    ::FreeLibrary(library);
+    return false;
+  }
+  INITCOMMONCONTROLSEX classes{sizeof classes, ICC_STANDARD_CLASSES};
+  found.InitCommonControlsEx(&classes);
+  // Never freed: every subclassed control calls into it until the process ends.
+  functions = found;
+  module = library;
+  return true;
+}
+
+const CommonControls& Comctl32() noexcept { return functions; }
+
+HMODULE CommonControlsModule() noexcept { return module; }
+
+}  // namespace toolkit
