@@ -57,11 +57,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (!toolkit::LoadCommonControls()) {
     // No window can be made without it. (Where comctl32 itself is missing, even the box
     // may fail, its controls being comctl32's: the program ends all the same.)
-    // 无法加载 Windows 的通用控件库（comctl32.dll），程序无法运行。
-    toolkit::MessageBoxPrompter().MsgBox(nullptr,
-                                         L"\u65E0\u6CD5\u52A0\u8F7D Windows \u7684\u901A\u7528\u63A7\u4EF6\u5E93"
-                                         L"\uFF08comctl32.dll\uFF09\uFF0C\u7A0B\u5E8F\u65E0\u6CD5\u8FD0\u884C\u3002",
-                                         toolkit::kCriticalOk, L"\u9519\u8BEF");  // 错误
+    toolkit::MessageBoxPrompter().MsgBox(nullptr, L"无法加载 Windows 的通用控件库（comctl32.dll），程序无法运行。",
+                                         toolkit::kCriticalOk, L"错误");
     return 1;
   }
 

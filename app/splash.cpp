@@ -22,14 +22,10 @@ toolkit::FormOptions SplashOptions() {
 
 ld::ld(toolkit::Form& main_form)
     : Form(SplashOptions()),
-      Label1(*this, kSplashLabel1, L"Morvane\u5173\u673A\u5DE5\u5177V2014",
-             {0, 3000, 2295, 375}),  // Morvane关机工具V2014
+      Label1(*this, kSplashLabel1, L"Morvane关机工具V2014", {0, 3000, 2295, 375}),
       Label2(*this, kSplashLabel2, L"Loading...", {4800, 3120, 1935, 375}),
-      // 此加载会使用网络。加载速度不会超过20秒，如果大于20秒。请重启。（本提示在第3秒出现）
       Label3(*this, kSplashLabel3,
-             L"\u6B64\u52A0\u8F7D\u4F1A\u4F7F\u7528\u7F51\u7EDC\u3002\u52A0\u8F7D\u901F\u5EA6\u4E0D\u4F1A\u8D85"
-             L"\u8FC720\u79D2\uFF0C\u5982\u679C\u5927\u4E8E20\u79D2\u3002\u8BF7\u91CD\u542F\u3002\uFF08\u672C"
-             L"\u63D0\u793A\u5728\u7B2C3\u79D2\u51FA\u73B0\uFF09",
+             L"此加载会使用网络。加载速度不会超过20秒，如果大于20秒。请重启。（本提示在第3秒出现）",
              {0, 120, 5895, 375}, nullptr, false),
       Timer2(*this, kSplashTimer2, 3000, true),
       Timer1(*this, kSplashTimer1, 1000, true),

@@ -29,26 +29,15 @@ std::wstring_view PowerCommandLine(PowerMode mode) noexcept {
 }
 
 const wchar_t* SleepHoldReason(PowerMode mode) noexcept {
-  // 倒计时结束后关机 / 倒计时结束后重启
-  return mode == PowerMode::Shutdown ? L"\u5012\u8BA1\u65F6\u7ED3\u675F\u540E\u5173\u673A"
-                                     : L"\u5012\u8BA1\u65F6\u7ED3\u675F\u540E\u91CD\u542F";
+  return mode == PowerMode::Shutdown ? L"倒计时结束后关机" : L"倒计时结束后重启";
 }
 
 std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
   const bool shutdown = mode == PowerMode::Shutdown;
-  // Windows 没有接受关机命令 / Windows 没有接受重启命令
-  const std::wstring refused = shutdown ? L"Windows \u6CA1\u6709\u63A5\u53D7\u5173\u673A\u547D\u4EE4"
-                                        : L"Windows \u6CA1\u6709\u63A5\u53D7\u91CD\u542F\u547D\u4EE4";
-  const std::wstring code = L"\uFF08\u4EE3\u7801 " + CodeText(exit_code) + L"\uFF09";  // （代码 N）
-  if (exit_code == kShutdownIsScheduled) {
-    // ：已有一次关机或重启在计划中 ... 。
-    return refused + L"\uFF1A\u5DF2\u6709\u4E00\u6B21\u5173\u673A\u6216\u91CD\u542F\u5728\u8BA1\u5212\u4E2D" + code +
-           L"\u3002";
-  }
-  // ，计算机不会关机。 / ，计算机不会重启。
-  return refused + code +
-         (shutdown ? L"\uFF0C\u8BA1\u7B97\u673A\u4E0D\u4F1A\u5173\u673A\u3002"
-                   : L"\uFF0C\u8BA1\u7B97\u673A\u4E0D\u4F1A\u91CD\u542F\u3002");
+  const std::wstring refused = shutdown ? L"Windows 没有接受关机命令" : L"Windows 没有接受重启命令";
+  const std::wstring code = L"（代码 " + CodeText(exit_code) + L"）";
+  if (exit_code == kShutdownIsScheduled) return refused + L"：已有一次关机或重启在计划中" + code + L"。";
+  return refused + code + (shutdown ? L"，计算机不会关机。" : L"，计算机不会重启。");
 }
 
 std::wstring SiteAddress(std::wstring_view host) {

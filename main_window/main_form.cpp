@@ -14,7 +14,7 @@ namespace {
 
 toolkit::FormOptions MainOptions() {
   toolkit::FormOptions options;
-  options.caption = L"Morvane\u5173\u673A";  // Morvane关机
+  options.caption = L"Morvane关机";
   options.border = toolkit::Border::FixedSingle;
   options.client_width_twips = 6660;
   options.client_height_twips = 3030;
@@ -25,13 +25,13 @@ toolkit::FormOptions MainOptions() {
   return options;
 }
 
-constexpr wchar_t kErrorTitle[] = L"\u9519\u8BEF";  // 错误
+constexpr wchar_t kErrorTitle[] = L"错误";
 
 constexpr int kTrayRetryMs = 2000;
 constexpr int kTrayRetries = 5;
 // When the shutdown or restart command cannot be started.
-constexpr wchar_t kCannotShutDown[] = L"\u65E0\u6CD5\u542F\u52A8\u5173\u673A\u547D\u4EE4\u3002";  // 无法启动关机命令。
-constexpr wchar_t kCannotRestart[] = L"\u65E0\u6CD5\u542F\u52A8\u91CD\u542F\u547D\u4EE4\u3002";  // 无法启动重启命令。
+constexpr wchar_t kCannotShutDown[] = L"无法启动关机命令。";
+constexpr wchar_t kCannotRestart[] = L"无法启动重启命令。";
 // Posted by a power command's watch when the command has ended (see toolkit::ExitWatch).
 constexpr UINT kPowerCommandEnded = WM_APP + 1;
 
@@ -39,30 +39,23 @@ constexpr UINT kPowerCommandEnded = WM_APP + 1;
 
 main::main(Services services)
     : Form(MainOptions()),
-      Frame1(*this, kFrame1, L"\u65F6\u95F4", {120, 120, 2055, 975}),  // 时间
+      Frame1(*this, kFrame1, L"时间", {120, 120, 2055, 975}),
       // Windows names an edit box after the label just before it; the frame's caption is
       // not one. Hidden, it changes nothing on the screen.
-      Label4(*this, kLabel4, L"\u65F6\u95F4", {240, 360, 0, 0}, &Frame1, false),  // 时间
+      Label4(*this, kLabel4, L"时间", {240, 360, 0, 0}, &Frame1, false),
       Text1(*this, kText1, L"60", {240, 360, 1455, 270}, &Frame1),
-      Command1(*this, kCommand1, L"\u5F00\u59CB\u8BA1\u65F6", {120, 1200, 1455, 495}),        // 开始计时
-      Frame2(*this, kFrame2, L"\u6A21\u5F0F", {2280, 120, 2055, 975}),                        // 模式
-      Option1(*this, kOption1, L"\u5173\u673A", {360, 240, 1575, 255}, Frame2, true),         // 关机
-      Option2(*this, kOption2, L"\u91CD\u542F", {360, 600, 1575, 255}, Frame2),               // 重启
-      Command2(*this, kCommand2, L"\u6253\u5F00\u5B98\u7F51", {1680, 1200, 1335, 495}),       // 打开官网
-      Command3(*this, kCommand3, L"\u5173\u4E8E", {3120, 1200, 1215, 495}),                   // 关于
-      Label1(*this, kLabel1, L"Copyright \u00A9 2014-2026 Morvane \u7248\u6743\u6240\u6709",  // 版权所有
-             {0, 2760, 5535, 255}),
+      Command1(*this, kCommand1, L"开始计时", {120, 1200, 1455, 495}),
+      Frame2(*this, kFrame2, L"模式", {2280, 120, 2055, 975}),
+      Option1(*this, kOption1, L"关机", {360, 240, 1575, 255}, Frame2, true),
+      Option2(*this, kOption2, L"重启", {360, 600, 1575, 255}, Frame2),
+      Command2(*this, kCommand2, L"打开官网", {1680, 1200, 1335, 495}),
+      Command3(*this, kCommand3, L"关于", {3120, 1200, 1215, 495}),
+      Label1(*this, kLabel1, L"Copyright © 2014-2026 Morvane 版权所有", {0, 2760, 5535, 255}),
       Frame3(*this, kFrame3, L"", {120, 1800, 4215, 855}),
       Frame4(*this, kFrame4, L"", {4440, 120, 2055, 2535}),
-      // 广告位1  诚招广告，。目前只接受文本广告，。每月15元
-      Label2(*this, kLabel2,
-             L"\u5E7F\u544A\u4F4D1  \u8BDA\u62DB\u5E7F\u544A\uFF0C\u3002\u76EE\u524D\u53EA\u63A5\u53D7\u6587\u672C"
-             L"\u5E7F\u544A\uFF0C\u3002\u6BCF\u670815\u5143",
-             {120, 120, 1815, 2295}, &Frame4),
-      // 广告位2文本广告。每月10元。
-      Label3(*this, kLabel3, L"\u5E7F\u544A\u4F4D2\u6587\u672C\u5E7F\u544A\u3002\u6BCF\u670810\u5143\u3002",
-             {120, 120, 3975, 615}, &Frame3),
-      Command4(*this, kCommand4, L"\u6700\u5C0F\u5316", {4560, 2640, 2055, 300}),  // 最小化
+      Label2(*this, kLabel2, L"广告位1  诚招广告，。目前只接受文本广告，。每月15元", {120, 120, 1815, 2295}, &Frame4),
+      Label3(*this, kLabel3, L"广告位2文本广告。每月10元。", {120, 120, 3975, 615}, &Frame3),
+      Command4(*this, kCommand4, L"最小化", {4560, 2640, 2055, 300}),
       Timer1(*this, kTimer1, 1000, false),
       services_(std::move(services)),
       tray_retry_(*this, kTrayRetryTimer, kTrayRetryMs, false) {
@@ -237,9 +230,9 @@ void main::PowerCommand_End(DWORD exit_code, DWORD id) {
 // Start: needs a mode and a count; the countdown goes on from whatever the field holds.
 void main::Command1_Click() {
   const bool has_mode = Option1.Value() || Option2.Value();
-  if (!has_mode) ShowError(L"\u8BF7\u9009\u62E9\u6A21\u5F0F");  // 请选择模式
+  if (!has_mode) ShowError(L"请选择模式");
   const bool has_count = seconds::ReadValue(Text1.Text()).has_value();
-  if (!has_count) ShowError(L"\u8BF7\u8F93\u5165\u6B63\u786E\u7684\u65F6\u95F4\uFF01");  // 请输入正确的时间！
+  if (!has_count) ShowError(L"请输入正确的时间！");
   if (has_mode && has_count && IsLoaded()) SetCounting(true);
 }
 
@@ -267,7 +260,7 @@ void main::Text1_Change() {
   if (seconds::IsTooLong(Text1.Text())) {
     if (too_long_box_open_) return;  // the open box resets the field when it closes
     too_long_box_open_ = true;
-    ShowError(L"\u8F93\u5165\u7684\u6570\u5B57\u8FC7\u5927");  // 输入的数字过大
+    ShowError(L"输入的数字过大");
     too_long_box_open_ = false;
     if (!IsLoaded()) return;
     Text1.SetText(seconds::kResetText);

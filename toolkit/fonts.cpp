@@ -38,15 +38,15 @@ std::vector<MadeFont> shared_fonts;
 
 FontChoice DefaultFont() { return FontChoice{}; }
 
-FontChoice YaHei(int points, int weight) { return FontChoice{L"\u5FAE\u8F6F\u96C5\u9ED1", points, weight}; }
+FontChoice YaHei(int points, int weight) { return FontChoice{L"微软雅黑", points, weight}; }
 
 std::wstring ResolveFace(const std::wstring& face) {
   for (const auto& [asked, chosen] : resolved_faces)
     if (asked == face) return chosen;
 
   static constexpr std::array<const wchar_t*, 8> kFallbacks = {
-      L"\u5FAE\u8F6F\u96C5\u9ED1", L"Microsoft YaHei UI", L"Microsoft YaHei",    L"SimSun", L"\u5B8B\u4F53",
-      L"WenQuanYi Micro Hei",      L"Noto Sans CJK SC",   L"Droid Sans Fallback"};
+      L"微软雅黑", L"Microsoft YaHei UI",  L"Microsoft YaHei",  L"SimSun",
+      L"宋体",     L"WenQuanYi Micro Hei", L"Noto Sans CJK SC", L"Droid Sans Fallback"};
   std::wstring chosen = face;
   if (!FaceInstalled(face)) {
     for (const wchar_t* candidate : kFallbacks) {

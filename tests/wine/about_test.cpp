@@ -63,7 +63,7 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   HWND hwnd = about_form.hwnd();
   wchar_t caption[32] = {};
   ::GetWindowTextW(hwnd, caption, 32);
-  EXPECT_STREQ(caption, L"\u5173\u4E8E");
+  EXPECT_STREQ(caption, L"关于");
   RECT client{};
   ::GetClientRect(hwnd, &client);
   EXPECT_EQ(client.right, 364);
@@ -74,11 +74,11 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   EXPECT_TRUE(style & WS_CAPTION);
 
   const std::wstring notice = about_form.Label2.Text();
-  const std::wstring head = L"Morvane\u5173\u673A\u5DE5\u5177V2014\uFF0C\u8FCE\u65B0\u5E74\u7248   Core\uFF1A2.0.0";
+  const std::wstring head = L"Morvane关机工具V2014，迎新年版   Core：2.0.0";
   EXPECT_EQ(notice.substr(0, head.size()), head);
   EXPECT_NE(notice.find(L'@'), std::wstring::npos) << "a suggestions address follows";
   EXPECT_GT(notice.size(), head.size() + 20);
-  EXPECT_EQ(about_form.Command1.Text(), L"\u786E\u5B9A");
+  EXPECT_EQ(about_form.Command1.Text(), L"确定");
   EXPECT_NE(about_form.Label1.Text().find(L"Morvane"), std::wstring::npos);
 
   const RECT image = test_support::RectInParent(about_form.Image1.hwnd());
@@ -86,7 +86,7 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   EXPECT_EQ(image.top, 8);
   EXPECT_EQ(image.right - image.left, 115);
   EXPECT_EQ(image.bottom - image.top, 115);
-  EXPECT_EQ(about_form.Image1.Text(), L"Morvane\u5173\u673A");  // its name; an owner-drawn static draws no text
+  EXPECT_EQ(about_form.Image1.Text(), L"Morvane关机");  // its name; an owner-drawn static draws no text
   const RECT ok = test_support::RectInParent(about_form.Command1.hwnd());
   EXPECT_EQ(ok.left, 288);
   EXPECT_EQ(ok.top, 128);
@@ -101,14 +101,14 @@ TEST_F(AboutTest, ASecondClickShowsTheSameWindowAndNeverASecondOne) {
   const HWND first = about_form.hwnd();
   ClickAbout();
   EXPECT_EQ(about_form.hwnd(), first);
-  EXPECT_EQ(CountTopLevel(L"\u5173\u4E8E"), 1);
+  EXPECT_EQ(CountTopLevel(L"关于"), 1);
 }
 
 TEST_F(AboutTest, OkAndTheCloseBoxBothCloseItAndItOpensAfreshAfterwards) {
   ClickAbout();
   ::SendMessageW(about_form.Command1.hwnd(), BM_CLICK, 0, 0);
   EXPECT_FALSE(about_form.IsLoaded());
-  EXPECT_EQ(CountTopLevel(L"\u5173\u4E8E"), 0);
+  EXPECT_EQ(CountTopLevel(L"关于"), 0);
   ClickAbout();
   ASSERT_TRUE(about_form.IsVisible());
   ::SendMessageW(about_form.hwnd(), WM_CLOSE, 0, 0);

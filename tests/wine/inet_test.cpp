@@ -272,7 +272,7 @@ struct TickCounter {
 
 const std::string kGbkAd = "\xB9\xE3\xB8\xE6 & \xB2\xE2\xCA\xD4";                   // 广告 & 测试
 const std::string kUtf8Ad = "\xE5\xB9\xBF\xE5\x91\x8A & \xE6\xB5\x8B\xE8\xAF\x95";  // the same in UTF-8
-constexpr wchar_t kAdText[] = L"\u5E7F\u544A & \u6D4B\u8BD5";
+constexpr wchar_t kAdText[] = L"广告 & 测试";
 
 class InetFetch : public testing::Test {
  protected:

@@ -184,7 +184,7 @@ TEST(Resources, TheVersionInformationNamesTheProgram) {
   UINT length = 0;
   ASSERT_TRUE(::VerQueryValueW(data.data(), L"\\StringFileInfo\\080404b0\\ProductName",
                                reinterpret_cast<void**>(&product), &length));
-  EXPECT_STREQ(product, L"Morvane\u5173\u673A\u5DE5\u5177V2014");
+  EXPECT_STREQ(product, L"Morvane关机工具V2014");
 
   // The numbers Windows shows in the file's properties and the version texts all come
   // from the version set in CMakeLists.txt: the fixed numbers spell the FileVersion
@@ -233,8 +233,7 @@ TEST(Fonts, NamedAndDefaultFontsHaveTheChineseGlyphsAtEveryScale) {
          {toolkit::YaHei(12, FW_BOLD), toolkit::YaHei(9, FW_NORMAL), toolkit::DefaultFont()}) {
       toolkit::UniqueFont font = toolkit::CreateFontForDpi(wanted, dpi);
       ASSERT_TRUE(font);
-      EXPECT_TRUE(HasGlyphs(font.get(), L"\u5173\u673A\u91CD\u542F\u5E7F\u544A\u4F4D\u9519\u8BEF"))
-          << "at " << dpi << " DPI, weight " << wanted.weight;
+      EXPECT_TRUE(HasGlyphs(font.get(), L"关机重启广告位错误")) << "at " << dpi << " DPI, weight " << wanted.weight;
       LOGFONTW made{};
       ::GetObjectW(font.get(), sizeof made, &made);
       EXPECT_EQ(made.lfHeight, -::MulDiv(wanted.points, dpi, 72));
