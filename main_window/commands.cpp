@@ -1,5 +1,7 @@
 #include "main_window/commands.h"
 
+#include "adverts/advert_text.h"
+
 namespace main_window {
 namespace {
 
@@ -45,13 +47,6 @@ std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
                    : L"\uFF0C\u8BA1\u7B97\u673A\u4E0D\u4F1A\u91CD\u542F\u3002");
 }
 
-std::wstring SiteAddress(std::wstring_view host) {
-  std::wstring address = L"http://";
-  address += host;
-  address += L'/';
-  return address;
-}
-
-std::wstring BrowserCommandLine(std::wstring_view host) { return L"explorer.exe " + SiteAddress(host); }
+std::wstring BrowserCommandLine(std::wstring_view host) { return L"explorer.exe " + adverts::PublisherUrl(host); }
 
 }  // namespace main_window
