@@ -81,7 +81,7 @@ bool InRange(unsigned char b, unsigned char low, unsigned char high) { return b 
 
 }  // namespace
 
-std::wstring DocumentUrl(std::wstring_view host, std::wstring_view document) {
+std::wstring PublisherUrl(std::wstring_view host, std::wstring_view document) {
   std::wstring url = L"http://";
   url += host;
   url += L'/';

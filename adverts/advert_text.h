@@ -19,8 +19,9 @@ inline constexpr unsigned kCodePageGb18030 = 54936;
 inline constexpr unsigned kCodePageUtf8 = 65001;
 inline constexpr char16_t kReplacement = u'\uFFFD';
 
-// "http://" + host + "/" + document; the host may carry ":port".
-[[nodiscard]] std::wstring DocumentUrl(std::wstring_view host, std::wstring_view document);
+// "http://" + host + "/" + document: a document on the publisher's site, or the site itself
+// for none; the host may carry ":port". The adverts are fetched from it, the browser opens it.
+[[nodiscard]] std::wstring PublisherUrl(std::wstring_view host, std::wstring_view document = {});
 
 // The value of the charset parameter of a Content-Type, unquoted; none if absent.
 [[nodiscard]] std::optional<std::string> CharsetParameter(std::string_view content_type);

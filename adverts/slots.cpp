@@ -44,8 +44,8 @@ std::optional<std::wstring> AdvertText(const std::optional<toolkit::InetResponse
 }
 
 SlotTexts::SlotTexts(toolkit::Inet& inet1, std::wstring_view host, toolkit::InetClock::time_point deadline)
-    : gg1_(inet1.Begin(DocumentUrl(host, L"gg1.txt"), deadline)),
-      gg2_(inet1.Begin(DocumentUrl(host, L"gg2.txt"), deadline)),
+    : gg1_(inet1.Begin(PublisherUrl(host, L"gg1.txt"), deadline)),
+      gg2_(inet1.Begin(PublisherUrl(host, L"gg2.txt"), deadline)),
       deadline_(deadline) {}
 
 void SlotTexts::Fill(toolkit::Label& slot1, toolkit::Label& slot2) {

@@ -10,9 +10,11 @@ Stdlib only; the program is run exactly as the end-to-end tests run it
 the system and Windows folders of the prefix, so the shutdown at the end of a
 countdown only writes a line to launches.log.
 
+The publisher is the end-to-end tests' advert server (tests/e2e/advert_server.py),
+for the program built with the preset local-publisher.
+
 Environment:
   BENCH_RUNS      start-ups timed per kind (default 7, at least 5)
-  BENCH_EXE       program built for a local publisher (default build/bench/...)
   BENCH_TOOLS     folder holding hello_window.exe and memquery.exe
                   (default build/bench-tools)
   BENCH_PART      "startup" for the start-up figures alone (publishers that
@@ -21,7 +23,6 @@ Environment:
 
 from __future__ import annotations
 
-import http.server
 import os
 import platform
 import shutil
@@ -29,7 +30,6 @@ import statistics
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 from pathlib import Path
 from typing import Dict, List, Optional, Tuple
@@ -38,15 +38,11 @@ REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
 
 import harness  # noqa: E402
-from harness import MAIN, SPLASH, ProgramRun, UiDriver, program_path, session, wait_until  # noqa: E402
+from advert_server import SILENT, WHOLE, AdvertServer, Reply  # noqa: E402
+from controls import ABOUT, ABOUT_OK, COMMAND1, COMMAND3, COMMAND4, MAIN, SPLASH, SPLASH_HINT, TEXT1  # noqa: E402
+from harness import ProgramRun, UiDriver, local_publisher, program_path, session, wait_until  # noqa: E402
 
-TEXT1, COMMAND1, COMMAND3, COMMAND4 = 101, 102, 104, 105
-ABOUT, ABOUT_OK = "关于", 301
 HELLO = "bench-hello"
-SPLASH_HINT = 203
-
-PUBLISHER_PORT = 38412
-BENCH_EXE = Path(os.environ.get("BENCH_EXE") or REPO / "build" / "bench" / "MorvaneShutdown.exe")
 BENCH_TOOLS = Path(os.environ.get("BENCH_TOOLS") or REPO / "build" / "bench-tools")
 RUNS = max(5, int(os.environ.get("BENCH_RUNS", "7")))
 MINGW_RUNTIME = {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libgcc_s_dw2-1.dll", "libwinpthread-1.dll"}
@@ -88,48 +84,24 @@ def spread(values: List[float]) -> str:
 # ------------------------------------------------------------ publisher site
 
 
-class Publisher:
+class Publisher(AdvertServer):
     """Serves gg1.txt and gg2.txt, each `delay` seconds after its request came
     (at once by default), or never when `delay` is None."""
 
     BODIES = {"/gg1.txt": "基准测试广告位1".encode("gbk"), "/gg2.txt": "基准测试广告位2".encode("gbk")}
 
-    def __init__(self) -> None:
-        self.requests: List[Tuple[float, str]] = []  # (time.monotonic(), path)
-        self.delay: Optional[float] = 0.0
-        self.closing = threading.Event()
-        owner = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            protocol_version = "HTTP/1.1"
-
-            def do_GET(self):  # noqa: N802
-                owner.requests.append((time.monotonic(), self.path))
-                delay = owner.delay
-                if owner.closing.wait(120 if delay is None else delay):
-                    return
-                body = owner.BODIES.get(self.path)
-                self.send_response(200 if body is not None else 404)
-                body = body if body is not None else b"not here"
-                self.send_header("Content-Type", "text/plain; charset=gbk")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-            def log_message(self, *args):
-                pass
-
+    def __init__(self, port: int) -> None:
         try:
-            self.server = http.server.ThreadingHTTPServer(("127.0.0.1", PUBLISHER_PORT), Handler)
+            super().__init__(port)
         except OSError as exc:
-            raise SystemExit(f"cannot serve the publisher site on 127.0.0.1:{PUBLISHER_PORT}: {exc}")
-        self.server.daemon_threads = True
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+            raise SystemExit(f"cannot serve the publisher site on 127.0.0.1:{port}: {exc}")
+        self.port = port
+        self.answer_after(0.0)
 
-    def close(self) -> None:
-        self.closing.set()
-        self.server.shutdown()
-        self.server.server_close()
+    def answer_after(self, delay: Optional[float]) -> None:
+        for path, body in self.BODIES.items():
+            self.serve(path, Reply(body, content_type="text/plain; charset=gbk", delay=delay or 0.0,
+                                   kind=SILENT if delay is None else WHOLE))
 
 
 # ------------------------------------------------------------- the processes
@@ -145,16 +117,19 @@ class BenchRun(ProgramRun):
             shutil.copy2(exe, self.exe)
 
     def linux_pid(self) -> int:
-        """The Linux process running the .exe (the wine loader execs into it)."""
         assert self.proc is not None
-        for pid in [self.proc.pid] + [int(p) for p in os.listdir("/proc") if p.isdigit()]:
-            try:
-                cmdline = Path(f"/proc/{pid}/cmdline").read_bytes()
-            except OSError:
-                continue
-            if cmdline.split(b"\0", 1)[0] == str(self.exe).encode():
+        return linux_pid(self.exe, self.proc.pid)
+
+
+def linux_pid(exe: Path, first_guess: int) -> int:
+    """The Linux process running the .exe (the wine loader execs into it)."""
+    for pid in [first_guess] + [int(p) for p in os.listdir("/proc") if p.isdigit()]:
+        try:
+            if Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0", 1)[0] == str(exe).encode():
                 return pid
-        raise harness.HarnessError(f"no Linux process runs {self.exe}")
+        except OSError:
+            continue
+    raise harness.HarnessError(f"no Linux process runs {exe}")
 
 
 def xdotool(sess, *args: str) -> bool:
@@ -296,7 +271,7 @@ def time_program(sess, driver, exe: Path, publisher: Optional[Publisher], runs: 
     for n in range(runs + 1):
         run = BenchRun(sess, driver, exe)
         try:
-            before = len(publisher.requests) if publisher else 0
+            before = len(publisher.requests()) if publisher else 0
             started = run.start()
             if not driver.wait(SPLASH, 30):
                 raise harness.HarnessError("no splash window")
@@ -308,7 +283,7 @@ def time_program(sess, driver, exe: Path, publisher: Optional[Publisher], runs: 
                 splash.append(at_splash - started)
                 main.append(at_main - started)
                 if publisher:
-                    got = publisher.requests[before:]
+                    got = publisher.requests()[before:]
                     fetches.append(len(got))
                     if got:
                         first_get.append(got[0][0] - at_splash)
@@ -322,12 +297,12 @@ def time_startup(sess, driver, exe: Path, publisher: Publisher, delay: Optional[
     """Start -> splash, start -> main and start -> splash hint (None where it never
     showed), in seconds, per start, with the publisher answering after `delay`;
     and the requests per start."""
-    publisher.delay = delay
+    publisher.answer_after(delay)
     rows = []
     for n in range(runs + 1):
         run = BenchRun(sess, driver, exe)
         try:
-            before = len(publisher.requests)
+            before = len(publisher.requests())
             started = run.start()
             if not driver.wait(SPLASH, 30):
                 raise harness.HarnessError("no splash window")
@@ -348,10 +323,10 @@ def time_startup(sess, driver, exe: Path, publisher: Publisher, delay: Optional[
                 time.sleep(0.02)
             at_main = time.monotonic() - started
             if n:  # the first start warms Wine up
-                rows.append((at_splash, at_main, at_hint, len(publisher.requests) - before))
+                rows.append((at_splash, at_main, at_hint, len(publisher.requests()) - before))
         finally:
             run.stop()
-    publisher.delay = 0.0
+    publisher.answer_after(0.0)
     return rows
 
 
@@ -371,7 +346,7 @@ def startup_table(sess, driver, publisher: Publisher, table: "Table", exe: Path)
                   + (f" ({len(hints)} of {len(rows)} starts)" if hints and len(hints) < len(rows) else ""),
                   f"process start (Popen of wine64) to: uidriver seeing 'loading...' visible, 'Morvane关机' "
                   f"visible, the splash's hint (control 203) visible, polled every 20 ms; publisher on "
-                  f"127.0.0.1:{PUBLISHER_PORT} answering each document "
+                  f"127.0.0.1:{publisher.port} answering each document "
                   + ("never" if delay is None else f"{delay:g} s after its request")
                   + f"; requests per start {sorted(set(r[3] for r in rows))}; first start discarded")
 
@@ -422,13 +397,14 @@ def wine_version(sess) -> str:
 
 def main() -> int:
     began = time.monotonic()
-    for needed in (BENCH_EXE, program_path(), BENCH_TOOLS / "hello_window.exe"):
+    bench_exe, port = local_publisher()
+    for needed in (program_path(), BENCH_TOOLS / "hello_window.exe"):
         if not needed.is_file():
             raise SystemExit(f"{needed} is missing: run bench/run.sh")
     sess = session()
     park_pointer(sess)
     driver = UiDriver(sess)
-    publisher = Publisher()
+    publisher = Publisher(port)
     table = Table()
     try:
         print(f"date: {time.strftime('%Y-%m-%d %H:%M:%S %z')}")
@@ -442,7 +418,7 @@ def main() -> int:
         print()
 
         if os.environ.get("BENCH_PART") == "startup":
-            startup_table(sess, driver, publisher, table, BENCH_EXE)
+            startup_table(sess, driver, publisher, table, bench_exe)
             table.print()
             return 0
 
@@ -451,7 +427,7 @@ def main() -> int:
         hello = time_hello(sess, driver)
         wine_cost = statistics.median(hello)
         log("timing the program's start with a prompt publisher ...")
-        splash, main_at, fetches, first_get, last_get = time_program(sess, driver, BENCH_EXE, publisher, RUNS)
+        splash, main_at, fetches, first_get, last_get = time_program(sess, driver, bench_exe, publisher, RUNS)
         log("timing the program's start as shipped (publisher host unreachable here) ...")
         _, main_shipped, _, _, _ = time_program(sess, driver, program_path(), None, 3)
 
@@ -460,14 +436,14 @@ def main() -> int:
                   f"started with wine64 like the program; time from Popen until uidriver `wait` sees the window "
                   f"visible (it polls every 20 ms); first run of {RUNS + 1} discarded as warm-up")
         table.add("Start -> splash visible, raw", spread(splash),
-                  "Popen of wine64 MorvaneShutdown.exe (build/bench, publisher 127.0.0.1) until uidriver `wait` "
+                  "Popen of wine64 MorvaneShutdown.exe (build/local-publisher, publisher 127.0.0.1) until uidriver `wait` "
                   "sees 'loading...' visible; scratch folder per run; first run discarded")
         net_splash = statistics.median(splash) - wine_cost
         table.add("Start -> splash visible, net of Wine", ms(net_splash), "median raw minus median of Wine's own start",
                   "<= 150 ms", net_splash <= 0.150)
         table.add("Start -> main visible, raw, prompt publisher", spread(main_at),
                   f"as above until 'Morvane关机' is visible; gg1.txt/gg2.txt served at once from a Python "
-                  f"http.server thread on 127.0.0.1:{PUBLISHER_PORT} (requests per start: "
+                  f"http.server thread on 127.0.0.1:{port} (requests per start: "
                   f"{sorted(set(fetches))})")
         net_main = statistics.median(main_at) - wine_cost
         table.add("Start -> main visible, net of Wine, prompt publisher", ms(net_main),
@@ -480,13 +456,13 @@ def main() -> int:
                       "request arrival times at the Python server against the moments uidriver saw the splash "
                       "and the main window visible (the splash's 1 s timer opens the main window, whose load "
                       "fetches both adverts before it shows)")
-        startup_table(sess, driver, publisher, table, BENCH_EXE)
+        startup_table(sess, driver, publisher, table, bench_exe)
         table.add("Start -> main visible, raw, as shipped", spread(main_shipped),
                   "build/windows/MorvaneShutdown.exe, publisher www.morvane.example which does not resolve here; "
                   "for comparison only, 3 runs after a warm-up")
 
         # -- one program for accuracy, CPU and memory
-        run = BenchRun(sess, driver, BENCH_EXE)
+        run = BenchRun(sess, driver, bench_exe)
         try:
             parked = park_pointer(sess)
             run.start()

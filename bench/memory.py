@@ -14,20 +14,17 @@ Prints figures only; nothing here passes or fails.
      a bare Win32 program): the system's and the common controls 6 statics, with and
      without a font. The labels of About are common controls 6 statics with a font.
 
-Environment: BUILD_DIR (default build/windows), SOAK_CYCLES, BENCH_TOOLS (folder
-with hello_window.exe and static_font_leak.exe, default build/bench-tools: built here
-when missing).
-Run by bench/memory.sh (or under the environment of scripts/wine-env.sh).
+Environment: SOAK_CYCLES, BENCH_TOOLS (folder with hello_window.exe and
+static_font_leak.exe, default build/bench-tools: built here when missing).
+Run by bench/run.sh (or under the environment of scripts/wine-env.sh).
 """
 
 from __future__ import annotations
 
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from collections import defaultdict
 from pathlib import Path
@@ -35,35 +32,19 @@ from typing import Dict, List
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 import harness  # noqa: E402
-from harness import MAIN, ProgramRun, UiDriver  # noqa: E402
+from controls import ABOUT, ABOUT_OK, COMMAND3, MAIN  # noqa: E402
+from harness import ProgramRun, UiDriver  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
-from bench import park_pointer  # noqa: E402
+from bench import BENCH_TOOLS, HELLO, REPO, Hello, linux_pid, park_pointer  # noqa: E402
 
 KIB = 1024
 MIB = 1024 * 1024
-HELLO = "bench-hello"
-ABOUT = "关于"
-COMMAND3 = 104  # 关于 on the main window
-ABOUT_OK = 301  # 确定 on the About window
 SETTLE_S = 3.0
-ROOT = Path(__file__).resolve().parents[1]
-BENCH_TOOLS = Path(os.environ.get("BENCH_TOOLS") or ROOT / "build" / "bench-tools")
 
 
 def log(*args) -> None:
     print(*args, file=sys.stderr, flush=True)
-
-
-def linux_pid_of(exe: Path, first_guess: int) -> int:
-    """The Linux process running the .exe (the wine loader execs into it)."""
-    for pid in [first_guess] + [int(p) for p in os.listdir("/proc") if p.isdigit()]:
-        try:
-            if Path(f"/proc/{pid}/cmdline").read_bytes().split(b"\0", 1)[0] == str(exe).encode():
-                return pid
-        except OSError:
-            continue
-    raise harness.HarnessError(f"no Linux process runs {exe}")
 
 
 def rss_anon(pid: int) -> int:
@@ -102,7 +83,7 @@ def ensure_tool(name: str, *flags: str) -> Path:
     if not exe.is_file():
         BENCH_TOOLS.mkdir(parents=True, exist_ok=True)
         cxx = os.environ.get("MINGW_CXX", "x86_64-w64-mingw32-g++-posix")
-        subprocess.run([cxx, "-O2", "-municode", "-static", "-o", str(exe), str(ROOT / "bench" / f"{name}.cpp"),
+        subprocess.run([cxx, "-O2", "-municode", "-static", "-o", str(exe), str(REPO / "bench" / f"{name}.cpp"),
                         *flags], check=True)
     return exe
 
@@ -120,30 +101,19 @@ def print_static_leak(sess) -> None:
 
 
 def measure_hello(sess, driver) -> Dict[str, int]:
-    folder = Path(tempfile.mkdtemp(prefix="morvane-mem-hello-"))
-    exe = folder / "hello_window.exe"
-    shutil.copy2(ensure_hello(), exe)
-    proc = subprocess.Popen([sess.wine, str(exe), "dlls"], cwd=str(folder), env=sess.env(),
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    ensure_hello()
+    hello = Hello(sess, driver, "dlls")
     try:
+        hello.start()
         if not driver.wait(HELLO, 30):
             raise harness.HarnessError("hello_window.exe never showed its window")
         time.sleep(SETTLE_S)
-        pid = linux_pid_of(exe, proc.pid)
+        pid = linux_pid(hello.exe, hello.proc.pid)
         maps = smaps_anon(pid)
         maps["RssAnon"] = rss_anon(pid)
         return maps
     finally:
-        try:
-            driver.close_window(HELLO)
-        except harness.DriverError:
-            pass
-        try:
-            proc.wait(5)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            proc.wait()
-        shutil.rmtree(folder, ignore_errors=True)
+        hello.stop()
 
 
 def about_cycle(driver) -> None:
@@ -171,7 +141,7 @@ def main() -> int:
                 raise harness.HarnessError("no main window")
             park_pointer(sess)
             time.sleep(SETTLE_S)
-            pid = linux_pid_of(run.exe, run.proc.pid)
+            pid = linux_pid(run.exe, run.proc.pid)
             program = smaps_anon(pid)
             program["RssAnon"] = rss_anon(pid)
 

@@ -1,20 +1,17 @@
 #!/usr/bin/env bash
 # Builds the program (as shipped, and once more for a publisher site on this
-# machine), the two bench helpers, then prints the benchmark table of
-# bench/bench.py. Figures only: nothing here passes or fails on a time.
-# Like the end-to-end tests, the program only ever runs with the stub cmd.exe
+# machine, as the end-to-end tests do), the two bench helpers, then prints the
+# benchmark table of bench/bench.py. Figures only: nothing here passes or fails on a
+# time. Like the end-to-end tests, the program only ever runs with the stub cmd.exe
 # and explorer.exe standing where it launches them, in the bench's own prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-cmake --preset windows
-cmake --build --preset windows
-
-# The same program with its adverts fetched from bench.py's own server.
-cmake -S . -B build/bench -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DPUBLISHER_HOST=127.0.0.1:38412 >/dev/null
-cmake --build build/bench --target MorvaneShutdown
+for preset in windows local-publisher; do
+  cmake --preset "$preset"
+  cmake --build --preset "$preset"
+done
 
 mkdir -p build/bench-tools
 CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++-posix}
@@ -25,8 +22,8 @@ source scripts/wine-env.sh "$root/build/wineprefix-bench"
 start_xvfb
 init_prefix
 
-BUILD_DIR="$root/build/windows" python3 bench/bench.py
+python3 bench/bench.py
 # What the .exe is made of, and where its private memory goes (with the About soak).
 bash bench/size_map.sh 25
-BUILD_DIR="$root/build/windows" BENCH_TOOLS="$root/build/bench-tools" python3 bench/memory.py
+python3 bench/memory.py
 "$WINESERVER_BIN" -k 2>/dev/null || true

@@ -1,5 +1,7 @@
 #include "main_window/commands.h"
 
+#include "adverts/advert_text.h"
+
 namespace main_window {
 namespace {
 
@@ -40,13 +42,6 @@ std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
   return refused + code + (shutdown ? L"，计算机不会关机。" : L"，计算机不会重启。");
 }
 
-std::wstring SiteAddress(std::wstring_view host) {
-  std::wstring address = L"http://";
-  address += host;
-  address += L'/';
-  return address;
-}
-
-std::wstring BrowserCommandLine(std::wstring_view host) { return L"explorer.exe " + SiteAddress(host); }
+std::wstring BrowserCommandLine(std::wstring_view host) { return L"explorer.exe " + adverts::PublisherUrl(host); }
 
 }  // namespace main_window

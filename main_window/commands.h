@@ -22,10 +22,7 @@ inline constexpr int kLaunchShowStyle = 2;
 // shutdown or restart already scheduled, is named as such.
 [[nodiscard]] std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code);
 
-// "http://" + host + "/": the publisher's site; host may carry a ":port".
-[[nodiscard]] std::wstring SiteAddress(std::wstring_view host);
-
-// "explorer.exe" + one space + the site's address.
+// "explorer.exe" + one space + the address of the publisher's site (host may carry a ":port").
 [[nodiscard]] std::wstring BrowserCommandLine(std::wstring_view host);
 
 }  // namespace main_window

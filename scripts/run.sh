@@ -13,22 +13,9 @@ cmake --preset windows
 cmake --build --preset windows
 
 source scripts/wine-env.sh "$root/build/wineprefix-run"
-# Wine prefers its own built-in cmd.exe to the file in the system folder: native first,
-# so the stub there is what runs.
-export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cmd.exe=n,b"
 start_xvfb
 init_prefix
-
-stubs() { BUILD_DIR="$root/build/windows" python3 "$root/tests/e2e/harness.py" "$1" "$WINEPREFIX"; }
-finish() {
-  "$WINESERVER_BIN" -k 2>/dev/null || true
-  stubs restore || echo "could not put Windows' own cmd.exe and explorer.exe back in $WINEPREFIX" >&2
-  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
-}
-trap finish EXIT
-trap 'exit 130' INT TERM
-# Also puts back what a run that died left behind; refuses unless the stubs run.
-stubs place
+place_stubs
 
 scratch=$(mktemp -d)
 cp build/windows/MorvaneShutdown.exe "$scratch/"

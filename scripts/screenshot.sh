@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Retakes docs/screenshot.png: the main window as a user sees it just after start, run
 # under Wine on a private Xvfb display, with the same Wine set-up as scripts/run.sh
-# (scripts/wine-env.sh). Like run.sh it runs from a scratch folder where cmd.exe and
-# explorer.exe are our logging stubs; nothing is clicked.
+# (scripts/wine-env.sh): our logging stubs stand where it starts cmd.exe and explorer.exe,
+# though nothing is clicked.
 # Usage: bash scripts/screenshot.sh [output.png]   (default docs/screenshot.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,9 +18,10 @@ export E2E_XVFB=1
 source scripts/wine-env.sh "$root/build/wineprefix-shot"
 start_xvfb
 init_prefix
+place_stubs
 
 scratch=$(mktemp -d)
-cp build/windows/MorvaneShutdown.exe build/windows/tools/cmd.exe build/windows/tools/explorer.exe "$scratch/"
+cp build/windows/MorvaneShutdown.exe "$scratch/"
 cd "$scratch"
 "$WINE_BIN" MorvaneShutdown.exe >/dev/null 2>&1 &
 

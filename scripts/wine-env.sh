@@ -1,12 +1,14 @@
 # Sourced by the scripts: the environment for running Windows programs under Wine, a
-# prefix of the given folder's own, and a virtual display when there is none.
-# Usage: source scripts/wine-env.sh <prefix folder>
+# prefix of the given folder's own, and a virtual display when there is none. The one
+# Wine set-up: the end-to-end tests and the benchmarks take theirs from it.
+# Usage: source scripts/wine-env.sh <prefix folder>; start_xvfb; init_prefix
 
 WINE_BIN=${WINE_BIN:-/usr/lib/wine/wine64}
 [ -x "$WINE_BIN" ] || WINE_BIN=$(command -v wine64 || command -v wine)
 WINESERVER_BIN=$(dirname "$WINE_BIN")/wineserver
 [ -x "$WINESERVER_BIN" ] || WINESERVER_BIN=$(command -v wineserver)
 export WINE_BIN WINESERVER_BIN
+MORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$1}
 export WINEARCH=win64
 export WINEDEBUG=-all
@@ -15,18 +17,25 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 # CJK fonts into its own captions and message boxes.
 export LANG=zh_CN.UTF-8
 
+# The display in use, or with E2E_XVFB=1 (or none at all) a private Xvfb, ended at exit.
 start_xvfb() {
   if [ -n "${DISPLAY:-}" ] && [ "${E2E_XVFB:-0}" != 1 ]; then return; fi
   local n
-  for n in $(seq 90 140); do
+  for n in $(seq 90 199); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do
+    for _ in $(seq 100); do
       [ -e "/tmp/.X11-unix/X$n" ] && break
+      kill -0 "$XVFB_PID" 2>/dev/null || break
       sleep 0.1
     done
+    # Another session may have taken the display in the meantime: then this Xvfb is gone.
+    if ! kill -0 "$XVFB_PID" 2>/dev/null || [ ! -e "/tmp/.X11-unix/X$n" ]; then
+      kill "$XVFB_PID" 2>/dev/null || true
+      continue
+    fi
+    export DISPLAY=":$n"
     trap 'kill $XVFB_PID 2>/dev/null || true' EXIT
     return
   done
@@ -62,4 +71,23 @@ install_marlett() {
   fi
   mkdir -p "$fonts"
   cmp -s "$source" "$fonts/marlett.ttf" || cp "$source" "$fonts/marlett.ttf"
+}
+
+# For running the program itself (scripts/run.sh, scripts/screenshot.sh): our logging
+# stubs stand where it starts cmd.exe and explorer.exe, shown to run there, until the
+# script exits; then Windows' own are put back. Wine prefers its built-in cmd.exe to
+# the file in the system folder: native first, so the stub there is what runs.
+place_stubs() {
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cmd.exe=n,b"
+  trap restore_stubs EXIT
+  trap 'exit 130' INT TERM
+  # Also puts back what a run that died left behind; refuses unless the stubs run.
+  python3 "$MORVANE_ROOT/tests/e2e/harness.py" place "$WINEPREFIX"
+}
+
+restore_stubs() {
+  "$WINESERVER_BIN" -k 2>/dev/null || true
+  python3 "$MORVANE_ROOT/tests/e2e/harness.py" restore "$WINEPREFIX" ||
+    echo "could not put Windows' own cmd.exe and explorer.exe back in $WINEPREFIX" >&2
+  [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }

@@ -1,4 +1,4 @@
-"""Runs MorvaneShutdown.exe under Wine and drives it through tools/uidriver.exe.
+"""Runs MorvaneShutdown.exe under Wine and drives it through the UI driver (tests/tools).
 
 Safety first: the program starts cmd.exe from the system folder and
 explorer.exe from the Windows folder, and nothing else. For as long as a
@@ -13,13 +13,10 @@ to launches.log in the run's scratch folder.
 Wine's desktop and tray run C:\windows\system32\explorer.exe, a file of
 its own, which is left alone.
 
-Environment:
-  BUILD_DIR     build folder holding MorvaneShutdown.exe and tools/ (default
-                build/windows under the repository root)
-  WINEPREFIX    the prefix to use (default <BUILD_DIR>/wineprefix, made on
-                first use and reused afterwards)
-  DISPLAY       used as is, unless unset or E2E_XVFB=1: then a private Xvfb
-  E2E_KEEP=1    keep the scratch folders (for looking at launches.log)
+Wine, its prefix and the display come from scripts/wine-env.sh, as set up by
+scripts/test.sh and scripts/repeat-e2e.sh, which run these tests; the program
+and the tools from build/windows. E2E_KEEP=1 keeps the scratch folders (for
+looking at launches.log).
 """
 
 from __future__ import annotations
@@ -27,6 +24,7 @@ from __future__ import annotations
 import atexit
 import collections
 import contextlib
+import json
 import os
 import queue
 import shutil
@@ -41,6 +39,7 @@ from pathlib import Path
 from typing import Callable, List, Optional, Tuple, TypeVar
 
 import timeline
+from controls import ERROR_BOX, MAIN, SPLASH
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
 PROGRAM_NAME = "MorvaneShutdown.exe"
@@ -58,18 +57,13 @@ STUB_MARK = LOG_VARIABLE.encode("utf-16-le")
 # Wine prefers its built-in programs to the files in the system folder; with
 # cmd.exe native first, our stub there is what runs (Wine's own cmd.exe file only
 # marks the built-in one, which still serves once it is back).
-DLL_OVERRIDES = "mscoree,mshtml=;cmd.exe=n,b"
+STUB_OVERRIDE = "cmd.exe=n,b"
 # Windows' own programs while our stubs stand in their place (inside the prefix,
 # outside drive_c, so nothing in Wine sees them).
 ORIGINALS = "morvane-originals"
 # Where Wine keeps its own copies of the programs, used when the kept copy is lost.
 WINE_PROGRAM_FOLDERS = ("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows", "/usr/lib/wine/x86_64-windows",
                         "/usr/lib64/wine/x86_64-windows", "/opt/wine-stable/lib64/wine/x86_64-windows")
-
-# Window captions.
-MAIN = "Morvane关机"
-SPLASH = "loading..."
-ERROR_BOX = "错误"
 
 T = TypeVar("T")
 
@@ -83,11 +77,7 @@ class DriverError(HarnessError):
 
 
 def build_dir() -> Path:
-    value = os.environ.get("BUILD_DIR")
-    if not value:
-        return REPO_ROOT / "build" / "windows"
-    path = Path(value)
-    return path if path.is_absolute() else REPO_ROOT / path
+    return REPO_ROOT / "build" / "windows"
 
 
 def program_path() -> Path:
@@ -98,14 +88,24 @@ def tools_dir() -> Path:
     return build_dir() / "tools"
 
 
-def _find_binary(preferred: str, *fallbacks: str) -> str:
-    if os.access(preferred, os.X_OK):
-        return preferred
-    for name in fallbacks:
-        found = shutil.which(name)
-        if found:
-            return found
-    raise HarnessError(f"{preferred} not found (nor {', '.join(fallbacks)} on PATH)")
+def local_publisher() -> Tuple[Path, int]:
+    """The program built with the preset local-publisher, whose adverts come from a
+    server on 127.0.0.1 (advert_server.py), and that server's port."""
+    presets = json.loads((REPO_ROOT / "CMakePresets.json").read_text(encoding="utf-8"))
+    preset = next(p for p in presets["configurePresets"] if p["name"] == "local-publisher")
+    program = Path(preset["binaryDir"].replace("${sourceDir}", str(REPO_ROOT))) / PROGRAM_NAME
+    if not program.is_file():
+        raise HarnessError(f"{program} is missing: cmake --preset local-publisher && "
+                           "cmake --build --preset local-publisher")
+    return program, int(preset["cacheVariables"]["PUBLISHER_HOST"].rsplit(":", 1)[1])
+
+
+def wine_environment(name: str) -> str:
+    value = os.environ.get(name)
+    if not value:
+        raise HarnessError(f"{name} is not set: run the tests through scripts/test.sh or scripts/repeat-e2e.sh "
+                           "(or source scripts/wine-env.sh, start_xvfb, init_prefix)")
+    return value
 
 
 def wait_until(predicate: Callable[[], T], timeout: float, interval: float = 0.05) -> T:
@@ -267,36 +267,24 @@ def is_x64_program(path: Path) -> bool:
 
 
 class Session:
-    """Xvfb (when needed), the Wine prefix and a persistent wineserver, shared
-    by every test of one run."""
+    """The Wine prefix and a persistent wineserver, shared by every test of one run,
+    with our stubs standing where the program launches Windows' programs."""
 
     def __init__(self) -> None:
-        self.wine = _find_binary("/usr/lib/wine/wine64", "wine64", "wine")
-        self.wineserver = _find_binary("/usr/lib/wine/wineserver", "wineserver")
-        self.prefix = Path(os.environ.get("WINEPREFIX") or build_dir() / "wineprefix")
-        self.display = os.environ.get("DISPLAY", "")
-        self._xvfb: Optional[subprocess.Popen] = None
+        self.wine = wine_environment("WINE_BIN")
+        self.wineserver = wine_environment("WINESERVER_BIN")
+        self.prefix = Path(wine_environment("WINEPREFIX"))
+        self.display = wine_environment("DISPLAY")
         self._closed = False
         self._stubs_placed = False
         self.stubs_proven = False
 
-    # -- environment
-
     def env(self) -> dict:
-        env = dict(os.environ)
-        env.update(
-            WINEPREFIX=str(self.prefix),
-            WINEDEBUG="-all",
-            WINEDLLOVERRIDES=DLL_OVERRIDES,
-            WINEARCH="win64",
-            DISPLAY=self.display,
-        )
-        return env
+        return dict(os.environ, WINEDLLOVERRIDES=f"{os.environ.get('WINEDLLOVERRIDES', '')};{STUB_OVERRIDE}")
 
     def start(self) -> None:
-        if not self.display or os.environ.get("E2E_XVFB") == "1":
-            self._start_xvfb()
-        self._ensure_prefix()
+        if not (self.prefix / "system.reg").exists():
+            raise HarnessError(f"{self.prefix} is no Wine prefix: init_prefix (scripts/wine-env.sh) makes it")
         # Wine's desktop, with the tray the tests click, lives on the display of the first
         # program of a wineserver: one left from a program on another display (a script's
         # `wine reg`, an earlier run) would keep the tray where xdotool never clicks.
@@ -310,41 +298,6 @@ class Session:
         place_stubs(self.prefix)
         prove_stubs_run(self.wine, self.env(), self.prefix)
         self.stubs_proven = True
-
-    def _start_xvfb(self) -> None:
-        xvfb = _find_binary("/usr/bin/Xvfb", "Xvfb")
-        for n in range(90, 200):
-            if Path(f"/tmp/.X{n}-lock").exists() or Path(f"/tmp/.X11-unix/X{n}").exists():
-                continue
-            proc = subprocess.Popen(
-                [xvfb, f":{n}", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-                stdout=subprocess.DEVNULL,
-                stderr=subprocess.DEVNULL,
-                start_new_session=True,
-            )
-            if wait_until(lambda: proc.poll() is not None or Path(f"/tmp/.X11-unix/X{n}").exists(), 10):
-                if proc.poll() is None:
-                    self._xvfb = proc
-                    self.display = f":{n}"
-                    return
-            proc.kill()
-            proc.wait()
-        raise HarnessError("could not start Xvfb on any display :90-:199")
-
-    def _ensure_prefix(self) -> None:
-        if (self.prefix / "system.reg").exists():
-            return
-        self.prefix.parent.mkdir(parents=True, exist_ok=True)
-        subprocess.run([self.wine, "wineboot", "-i"], env=self.env(), check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
-        subprocess.run([self.wineserver, "-w"], env=self.env(), check=False, timeout=300)
-        if not (self.prefix / "system.reg").exists():
-            raise HarnessError(f"wineboot did not create the prefix {self.prefix}")
-        # Wine draws the window frames itself, as Windows does, rather than
-        # leaving them to a window manager that a bare Xvfb doesn't have.
-        subprocess.run([self.wine, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                        "/d", "N", "/f"], env=self.env(), check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
 
     def _keep_trace_short(self) -> None:
         """Limits what Wine traces of the program to what timeline.py reads."""
@@ -366,13 +319,6 @@ class Session:
         finally:
             if self._stubs_placed:
                 restore_originals(self.prefix)
-        if self._xvfb is not None:
-            self._xvfb.send_signal(signal.SIGTERM)
-            try:
-                self._xvfb.wait(5)
-            except subprocess.TimeoutExpired:
-                self._xvfb.kill()
-                self._xvfb.wait()
 
 
 _session: Optional[Session] = None
@@ -702,9 +648,10 @@ class ProgramRun:
         if not is_x64_program(self.exe):
             raise HarnessError(f"refusing to start {self.exe}: not a 64-bit program, its system folder is elsewhere")
         assert self.exe.parent == self.folder and self.folder != build_dir()
+        overrides = self.session.env()["WINEDLLOVERRIDES"]
         env = {**self.session.env(), **(env or {})}
-        if not (env["WINEDLLOVERRIDES"] + ";").startswith(DLL_OVERRIDES + ";"):
-            raise HarnessError(f"refusing to start the program: WINEDLLOVERRIDES must begin with {DLL_OVERRIDES}")
+        if not (env["WINEDLLOVERRIDES"] + ";").startswith(overrides + ";"):
+            raise HarnessError(f"refusing to start the program: WINEDLLOVERRIDES must begin with {overrides}")
         env[LOG_VARIABLE] = windows_path(prefix, self.log)
         if timeline.enabled():
             env["WINEDEBUG"] = timeline.PROGRAM_WINEDEBUG
@@ -783,8 +730,7 @@ def main(argv: List[str]) -> int:
             restore_originals(prefix)
             return 0
         place_stubs(prefix)
-        prove_stubs_run(os.environ.get("WINE_BIN") or _find_binary("/usr/lib/wine/wine64", "wine64", "wine"),
-                        dict(os.environ), prefix)
+        prove_stubs_run(wine_environment("WINE_BIN"), dict(os.environ), prefix)
         stubs_in_place(prefix)
         if not is_x64_program(program_path()):
             raise HarnessError(f"{program_path()} is not a 64-bit program: its system folder is elsewhere")

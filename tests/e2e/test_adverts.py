@@ -1,28 +1,22 @@
 """End-to-end: the advertisement slots of the real program under Wine, filled
 from a web server of the test's own on 127.0.0.1.
 
-The program is built once more, into build/adverts-e2e, with its publisher's
-host set to that server (PUBLISHER_HOST=127.0.0.1:38411). Everything else,
-the stubs included, comes from the usual build (harness.py).
+The program is the one built with the preset local-publisher, whose publisher is
+that server. Everything else, the stubs included, comes from the usual build.
 """
 
 from __future__ import annotations
 
 import os
 import shutil
-import subprocess
 import time
 import unittest
 from pathlib import Path
 
 from advert_server import ENDLESS, SILENT, TRICKLE, AdvertServer, Reply
-from harness import MAIN, PROGRAM_NAME, REPO_ROOT, SPLASH, ProgramRun, UiDriver, close_session, session, wait_until
+from controls import LABEL2, LABEL3, MAIN, SPLASH, SPLASH_HINT
+from harness import ProgramRun, UiDriver, close_session, local_publisher, session, wait_until
 
-PORT = 38411
-BUILD = REPO_ROOT / "build" / "adverts-e2e"
-
-LABEL2, LABEL3 = 109, 110  # slot 1, slot 2
-SPLASH_HINT = 203
 BUILT_IN_1 = "广告位1  诚招广告，。目前只接受文本广告，。每月15元"
 BUILT_IN_2 = "广告位2文本广告。每月10元。"
 SS_TYPEMASK, SS_LEFT, SS_NOPREFIX = 0x1F, 0x0, 0x80
@@ -34,21 +28,6 @@ LONG_2 = ("第二个广告位的很长的文字，" * 80) + "结束"
 
 # Filled in as the tests run, printed at the end for the record.
 TIMINGS = {}
-
-
-def build_program() -> Path:
-    cmake = shutil.which("cmake")
-    if cmake is None:
-        raise unittest.SkipTest("cmake not found")
-    if not (BUILD / "build.ninja").exists():
-        subprocess.run(
-            [cmake, "-S", str(REPO_ROOT), "-B", str(BUILD),
-             f"-DCMAKE_TOOLCHAIN_FILE={REPO_ROOT / 'cmake' / 'mingw-w64-x86_64.cmake'}",
-             "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release", f"-DPUBLISHER_HOST=127.0.0.1:{PORT}"],
-            check=True, stdout=subprocess.DEVNULL, timeout=600)
-    subprocess.run([cmake, "--build", str(BUILD), "--target", "MorvaneShutdown"],
-                   check=True, stdout=subprocess.DEVNULL, timeout=1200)
-    return BUILD / PROGRAM_NAME
 
 
 class AdvertRun(ProgramRun):
@@ -83,11 +62,11 @@ class AdvertSlotsTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        AdvertRun.program = build_program()
+        AdvertRun.program, port = local_publisher()
         try:
-            cls.server = AdvertServer(PORT)
+            cls.server = AdvertServer(port)
         except OSError as exc:
-            raise AssertionError(f"port {PORT} is taken: {exc}") from None
+            raise AssertionError(f"port {port} is taken: {exc}") from None
         try:
             cls.driver = UiDriver(session())
         except BaseException:
@@ -234,6 +213,3 @@ class AdvertSlotsTest(unittest.TestCase):
         # An unfinished body is no advertisement.
         self.assertEqual(self.slots(), (BUILT_IN_1, BUILT_IN_2))
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -7,10 +7,8 @@ from __future__ import annotations
 import subprocess
 import unittest
 
-from harness import MAIN, SPLASH, ProgramRun, UiDriver, close_session, session, wait_until
-
-TEXT1, COMMAND4, LABEL2 = 101, 105, 109
-SPLASH_TITLE = 201
+from controls import COMMAND4, LABEL2, MAIN, SPLASH, SPLASH_TITLE, TEXT1
+from harness import ProgramRun, UiDriver, close_session, session, wait_until
 
 
 def pixels(twips: int, dpi: int) -> int:
@@ -68,6 +66,3 @@ class ScaledLayoutTest(unittest.TestCase):
     def test_at_150_percent(self):
         self.check_scale(144)
 
-
-if __name__ == "__main__":
-    unittest.main()

@@ -17,56 +17,19 @@ from pathlib import Path
 
 import timeline
 from advert_server import AdvertServer, Reply
-from harness import (
-    DLL_OVERRIDES,
-    ERROR_BOX,
-    MAIN,
-    SPLASH,
-    STUB_FOLDERS,
-    SYSTEM_FOLDER,
-    ProgramRun,
-    UiDriver,
-    close_session,
-    session,
-    stub_exit_code,
-    tools_dir,
-    wait_until,
-)
-from test_adverts import PORT, build_program
-
-# Main window controls.
-TEXT1 = 101  # seconds field
-COMMAND1 = 102  # 开始计时
-COMMAND2 = 103  # 打开官网
-COMMAND3 = 104  # 关于
-COMMAND4 = 105  # 最小化
-OPTION1 = 106  # 关机
-OPTION2 = 107  # 重启
-LABEL1 = 108
-LABEL2 = 109
-LABEL3 = 110
-FRAME1 = 111
-FRAME2 = 112
-FRAME3 = 113
-FRAME4 = 114
-
-# Splash labels.
-SPLASH_TITLE = 201
-SPLASH_LOADING = 202
-SPLASH_HINT = 203
+from controls import (ABOUT, COMMAND1, COMMAND2, COMMAND3, COMMAND4, ERROR_BOX, FRAME1, FRAME2, FRAME3, FRAME4,
+                      LABEL1, LABEL2, LABEL3, MAIN, MSG_SHUTDOWN_SCHEDULED, OPTION1, OPTION2, RESTART_CMD,
+                      SHUTDOWN_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE, SW_SHOWMINIMIZED,
+                      TEXT1)
+from harness import (STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, local_publisher, session,
+                     stub_exit_code, tools_dir, wait_until)
 
 VK_RETURN = 0x0D
-
-SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
-RESTART_CMD = "cmd.exe /c shutdown -r -t 3"
-SITE_CMD = "explorer.exe http://www.morvane.example/"
-SW_SHOWMINIMIZED = 2
 STARTF_USESHOWWINDOW = 0x1
 
 MSG_TOO_BIG = "输入的数字过大"
 MSG_BAD_TIME = "请输入正确的时间！"
 MSG_NO_MODE = "请选择模式"
-MSG_SHUTDOWN_SCHEDULED = "Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。"
 MSG_RESTART_REFUSED = "Windows 没有接受重启命令（代码 5），计算机不会重启。"
 
 WS_POPUP = 0x80000000
@@ -613,12 +576,12 @@ class PlantedProgramsTest(ProgramCase):
             self.assertFalse((folder / "planted-ran.txt").exists(), f"{folder}'s shutdown.bat ran")
 
     def test_dlls_planted_beside_it_and_in_its_working_folder_never_load(self):
-        # A copy of tools/planted.dll leaves <name>.dll.loaded beside itself when loaded.
+        # A copy of planted.dll (tests/tools) leaves <name>.dll.loaded beside itself when loaded.
         # The program is the one built for the test's own advert server.
         for name in ("http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"):
             os.environ.pop(name, None)  # 127.0.0.1 is reached directly
-        program = build_program()
-        server = AdvertServer(PORT)
+        program, port = local_publisher()
+        server = AdvertServer(port)
         self.addCleanup(server.close)
         server.serve("/gg1.txt", Reply(self.ADVERTS[0].encode("gbk")))
         server.serve("/gg2.txt", Reply(self.ADVERTS[1].encode("utf-8")))
@@ -638,14 +601,15 @@ class PlantedProgramsTest(ProgramCase):
             self.assertEqual(loaded, [], f"planted DLLs loaded {during}")
 
         # As on Windows, a DLL file on disk comes before Wine's built-in one of that name.
-        self.prog.start(cwd=work, env={"WINEDLLOVERRIDES": f"{DLL_OVERRIDES};{','.join(self.PLANTED_DLLS)}=n,b"})
+        overrides = f"{session().env()['WINEDLLOVERRIDES']};{','.join(self.PLANTED_DLLS)}=n,b"
+        self.prog.start(cwd=work, env={"WINEDLLOVERRIDES": overrides})
         shown = d.wait(MAIN, 20)
         assert_none_loaded("at start")
         self.assertTrue(shown, "main window never appeared")
         self.when_started(self)
         self.assertEqual((d.text(MAIN, LABEL2), d.text(MAIN, LABEL3)), self.ADVERTS, "the adverts did not arrive")
         d.click(MAIN, COMMAND3)
-        self.assertTrue(d.wait("关于", 3), "关于 did not open the About window")
+        self.assertTrue(d.wait(ABOUT, 3), "关于 did not open the About window")
         assert_none_loaded("with the About window")
         d.click(MAIN, COMMAND4)
         self.assertTrue(wait_until(lambda: d.vcount(MAIN) == 0, 3), "最小化 did not hide the main window")
@@ -656,6 +620,3 @@ class PlantedProgramsTest(ProgramCase):
         time.sleep(1)  # time for a load after the launch
         assert_none_loaded("in the tray or at the launch")
 
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

@@ -22,21 +22,10 @@ import unittest
 from typing import Optional, Tuple
 
 import timeline
-from harness import MAIN, SPLASH, ProgramRun, UiDriver, close_session, session, stub_exit_code, wait_until
+from controls import (ABOUT, ABOUT_COPYRIGHT, ABOUT_NOTICE, ABOUT_OK, ABOUT_PICTURE, COMMAND1, COMMAND3, COMMAND4, MAIN,
+                      MSG_SHUTDOWN_SCHEDULED, OPTION1, SHUTDOWN_CMD, SPLASH, SW_SHOWMINIMIZED, TEXT1)
+from harness import ProgramRun, UiDriver, close_session, session, stub_exit_code, wait_until
 
-# Main window controls.
-TEXT1 = 101
-COMMAND1 = 102  # 开始计时
-COMMAND3 = 104  # 关于
-COMMAND4 = 105  # 最小化
-OPTION1 = 106  # 关机
-
-# The About window.
-ABOUT = "关于"
-ABOUT_OK = 301  # 确定
-ABOUT_COPYRIGHT = 302
-ABOUT_NOTICE = 303
-ABOUT_PICTURE = 304
 NOTICE_START = "Morvane关机工具V2014，迎新年版   Core：2.0.0"
 
 # Keys and the icon's messages, as Windows would send them.
@@ -44,10 +33,6 @@ VK_RETURN, VK_ESCAPE = 0x0D, 0x1B
 WM_MOUSEMOVE = 0x0200  # the icon's callback message
 NIN_KEYSELECT = 0x0401  # Enter or Space on the icon chosen with the keyboard
 ICON_ID = 1
-
-SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
-MSG_SHUTDOWN_SCHEDULED = "Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。"
-SW_SHOWMINIMIZED = 2
 
 TRAY_CLASS = "__winex11_standalone_tray"
 TRAY_ICON_CLASS = "__winex11_tray_icon"
@@ -305,6 +290,3 @@ class AboutWindowTest(FreshProgramCase):
         self.assertTrue(d.gone(ABOUT, 3), "确定 did not close the About window")
         self.assert_program_ends_without_icon()
 
-
-if __name__ == "__main__":
-    unittest.main(verbosity=2)

@@ -34,8 +34,9 @@ std::u16string Body(std::string_view body, std::string_view content_type = "text
 }
 
 TEST(AdvertUrl, IsTheDocumentUnderTheHostWithAnyPortKept) {
-  EXPECT_EQ(adverts::DocumentUrl(L"www.morvane.example", L"gg1.txt"), L"http://www.morvane.example/gg1.txt");
-  EXPECT_EQ(adverts::DocumentUrl(L"127.0.0.1:38411", L"gg2.txt"), L"http://127.0.0.1:38411/gg2.txt");
+  EXPECT_EQ(adverts::PublisherUrl(L"www.morvane.example", L"gg1.txt"), L"http://www.morvane.example/gg1.txt");
+  EXPECT_EQ(adverts::PublisherUrl(L"127.0.0.1:38411", L"gg2.txt"), L"http://127.0.0.1:38411/gg2.txt");
+  EXPECT_EQ(adverts::PublisherUrl(L"www.morvane.example"), L"http://www.morvane.example/");
 }
 
 TEST(AdvertCharset, IsFoundInAnyParameterWithCaseSpacesAndQuotes) {
