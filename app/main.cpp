@@ -58,7 +58,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // No window can be made without it. (Where comctl32 itself is missing, even the box
     // may fail, its controls being comctl32's: the program ends all the same.)
     toolkit::MessageBoxPrompter().MsgBox(nullptr, L"无法加载 Windows 的通用控件库（comctl32.dll），程序无法运行。",
-                                         toolkit::kCriticalOk, L"错误");
+                                         toolkit::kCriticalOk, toolkit::kErrorTitle);
     return 1;
   }
 

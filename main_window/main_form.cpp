@@ -25,8 +25,6 @@ toolkit::FormOptions MainOptions() {
   return options;
 }
 
-constexpr wchar_t kErrorTitle[] = L"错误";
-
 constexpr int kTrayRetryMs = 2000;
 constexpr int kTrayRetries = 5;
 // When the shutdown or restart command cannot be started.
@@ -188,7 +186,7 @@ void main::TrayRetry_Timer() {
 }
 
 void main::ShowError(std::wstring_view prompt) {
-  services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk, kErrorTitle);
+  services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk, toolkit::kErrorTitle);
 }
 
 // What goes wrong with the power command is told where it is seen: a window hidden in
@@ -199,7 +197,7 @@ void main::ShowError(std::wstring_view prompt) {
 void main::ShowPowerError(std::wstring_view prompt) {
   if (IsLoaded() && (!IsVisible() || ::IsIconic(hwnd()))) Show();
   FlashUntilInFront();
-  services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk | toolkit::kInFront, kErrorTitle);
+  services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk | toolkit::kInFront, toolkit::kErrorTitle);
 }
 
 // Starts the command without waiting for it; how it ended comes back later

@@ -1,5 +1,7 @@
 #include "toolkit/common_controls.h"
 
+#include "toolkit/dll_function.h"
+
 namespace toolkit {
 namespace {
 
@@ -7,13 +9,6 @@ namespace {
 // initialised, so nothing here runs before the program's first line.
 CommonControls functions;
 HMODULE module = nullptr;
-
-template <typename Function>
-bool Find(HMODULE library, const char* name, Function& function) {
-  // Through void (*)(): the one function pointer type every other converts from cleanly.
-  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(library, name)));
-  return function != nullptr;
-}
 
 }  // namespace
 
@@ -28,12 +23,12 @@ bool LoadCommonControls() {
   if (!library) return false;
   CommonControls found;
   // LoadIconMetric and LoadIconWithScaleDown exist in version 6 only.
-  const bool complete = Find(library, "InitCommonControlsEx", found.InitCommonControlsEx) &&
-                        Find(library, "LoadIconMetric", found.LoadIconMetric) &&
-                        Find(library, "LoadIconWithScaleDown", found.LoadIconWithScaleDown) &&
-                        Find(library, "SetWindowSubclass", found.SetWindowSubclass) &&
-                        Find(library, "RemoveWindowSubclass", found.RemoveWindowSubclass) &&
-                        Find(library, "DefSubclassProc", found.DefSubclassProc);
+  const bool complete = FindFunction(library, "InitCommonControlsEx", found.InitCommonControlsEx) &&
+                        FindFunction(library, "LoadIconMetric", found.LoadIconMetric) &&
+                        FindFunction(library, "LoadIconWithScaleDown", found.LoadIconWithScaleDown) &&
+                        FindFunction(library, "SetWindowSubclass", found.SetWindowSubclass) &&
+                        FindFunction(library, "RemoveWindowSubclass", found.RemoveWindowSubclass) &&
+                        FindFunction(library, "DefSubclassProc", found.DefSubclassProc);
   if (!complete) {
     ::FreeLibrary(library);
     return false;

@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "toolkit/dll_function.h"
 #include "toolkit/handles.h"
 
 namespace toolkit {
@@ -32,13 +33,6 @@ struct WinInet {
 
 namespace {
 
-template <typename Function>
-bool Find(HMODULE module, const char* name, Function& function) {
-  // Through void (*)(): the one function pointer type every other converts from cleanly.
-  function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-  return function != nullptr;
-}
-
 // WinINet with every function the fetch calls, or none. Once loaded, the library stays
 // until the process ends, as what Visual C++'s delay loading loads does: a worker
 // abandoned at its deadline may still be inside WinINet when everything else has
@@ -48,13 +42,17 @@ std::unique_ptr<const WinInet> LoadWinInet() {
   const HMODULE m = ::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!m) return nullptr;
   WinInet api;
-  if (Find(m, "InternetCrackUrlW", api.InternetCrackUrlW) && Find(m, "InternetOpenW", api.InternetOpenW) &&
-      Find(m, "InternetSetOptionW", api.InternetSetOptionW) && Find(m, "InternetConnectW", api.InternetConnectW) &&
-      Find(m, "HttpOpenRequestW", api.HttpOpenRequestW) && Find(m, "HttpSendRequestW", api.HttpSendRequestW) &&
-      Find(m, "HttpQueryInfoW", api.HttpQueryInfoW) &&
-      Find(m, "InternetQueryDataAvailable", api.InternetQueryDataAvailable) &&
-      Find(m, "InternetReadFile", api.InternetReadFile) && Find(m, "InternetCloseHandle", api.InternetCloseHandle))
-    return std::make_unique<const WinInet>(api);
+  const bool complete = FindFunction(m, "InternetCrackUrlW", api.InternetCrackUrlW) &&
+                        FindFunction(m, "InternetOpenW", api.InternetOpenW) &&
+                        FindFunction(m, "InternetSetOptionW", api.InternetSetOptionW) &&
+                        FindFunction(m, "InternetConnectW", api.InternetConnectW) &&
+                        FindFunction(m, "HttpOpenRequestW", api.HttpOpenRequestW) &&
+                        FindFunction(m, "HttpSendRequestW", api.HttpSendRequestW) &&
+                        FindFunction(m, "HttpQueryInfoW", api.HttpQueryInfoW) &&
+                        FindFunction(m, "InternetQueryDataAvailable", api.InternetQueryDataAvailable) &&
+                        FindFunction(m, "InternetReadFile", api.InternetReadFile) &&
+                        FindFunction(m, "InternetCloseHandle", api.InternetCloseHandle);
+  if (complete) return std::make_unique<const WinInet>(api);
   // An incomplete WinInet is of no use, and nothing of it was called: it goes again.
   ::FreeLibrary(m);
   return nullptr;

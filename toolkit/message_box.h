@@ -9,6 +9,8 @@ namespace toolkit {
 
 // Flags of every message the program shows: critical (stop) icon and one OK button.
 inline constexpr unsigned kCriticalOk = MB_ICONHAND | MB_OK;  // 16
+// The title of every message the program shows.
+inline constexpr wchar_t kErrorTitle[] = L"错误";
 // Added for a message that may come long after the user went on to another program:
 // the box takes the foreground and stays above every window that is not topmost.
 inline constexpr unsigned kInFront = MB_SETFOREGROUND | MB_TOPMOST;
