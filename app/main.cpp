@@ -33,22 +33,15 @@ std::chrono::milliseconds SinceProcessStart() {
 }
 
 // Every DLL loaded from here on, by us or by Windows' own DLLs on our behalf (themes,
-// the network, the shell...), comes from the system folder only. The program may run
-// from a Downloads folder where a web page dropped a DLL named like one of Windows' own,
-// and the standard search looks in the program's folder first. (Its static imports are
-// Known DLLs, which are never searched for there.) Neither call fails on Windows 10 or
-// 11; if one ever did, the other still holds, and the DLLs we load ourselves (comctl32,
-// WinINet) name their own folder.
-void LoadDllsFromTheSystemFolderOnly() {
-  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  // Also for loads that name their own search (LoadLibraryEx with a flag of their own,
-  // which the default above does not cover): the system folder first, and never an
-  // image on a network share.
-  PROCESS_MITIGATION_IMAGE_LOAD_POLICY images{};
-  images.PreferSystem32Images = 1;
-  images.NoRemoteImages = 1;
-  ::SetProcessMitigationPolicy(ProcessImageLoadPolicy, &images, sizeof images);
-}
+// the network, the shell...), comes from the system folder only, unless its load names
+// a search of its own (LoadLibraryEx with search flags), which this default does not
+// reach: ours, comctl32 and WinINet, name the system folder. The program may run from a
+// Downloads folder where a web page dropped a DLL named like one of Windows' own, and the
+// standard search looks in the program's folder first. (Its static imports are Known
+// DLLs, which are never searched for there.) No image-load mitigation policy is set:
+// policies pass to the programs we start, and the browser we open through explorer.exe
+// must find its own DLLs as it always does.
+void LoadDllsFromTheSystemFolderOnly() { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 }  // namespace
 

@@ -45,6 +45,9 @@ from harness import ProgramRun, UiDriver, local_publisher, program_path, session
 HELLO = "bench-hello"
 BENCH_TOOLS = Path(os.environ.get("BENCH_TOOLS") or REPO / "build" / "bench-tools")
 RUNS = max(5, int(os.environ.get("BENCH_RUNS", "7")))
+# The countdown hidden in the tray begins above a minute, so that it passes the warning
+# the program gives at 60.
+HIDDEN_SECONDS = 65
 MINGW_RUNTIME = {"libstdc++-6.dll", "libgcc_s_seh-1.dll", "libgcc_s_dw2-1.dll", "libwinpthread-1.dll"}
 MIB = 1024 * 1024
 CLK_TCK = os.sysconf("SC_CLK_TCK")
@@ -526,21 +529,21 @@ def main() -> int:
             zeros = [zero_latency(run, driver) for _ in range(3)]
             launch_cost = statistics.median(zeros)
 
-            log("60 s countdown hidden in the tray ...")
+            log(f"{HIDDEN_SECONDS} s countdown hidden in the tray ...")
             hidden: Dict[str, float] = {}
 
             def measure_hidden(clicked_ms: int) -> None:
                 time.sleep(0.5)
                 a, ta = cpu_seconds(pid), time.monotonic()
                 # Stop short of the launch, which is not counting down.
-                left = clicked_ms / 1000 + 59.3 - time.time()
+                left = clicked_ms / 1000 + HIDDEN_SECONDS - 0.7 - time.time()
                 time.sleep(max(0.0, left))
                 b, tb = cpu_seconds(pid), time.monotonic()
                 hidden.update(pct=(b[0] - a[0]) / (tb - ta) * 100, pct_ns=(b[1] - a[1]) / (tb - ta) * 100,
                               span=tb - ta, visible=float(driver.find(MAIN)[1]))
                 mem_samples.append(("counting down, hidden", linux_memory(pid), windows_memory(sess, run.win_pid)))
 
-            error60 = countdown_error(run, driver, 60, hide=True, during=measure_hidden)
+            error60 = countdown_error(run, driver, HIDDEN_SECONDS, hide=True, during=measure_hidden)
 
             table.add("Launch error, 10 s countdown, raw",
                       ", ".join(f"{e * 1000:+.0f} ms" for e in errors10),
@@ -552,14 +555,15 @@ def main() -> int:
             worst10 = max(errors10, key=abs) - launch_cost
             table.add("Launch error, 10 s countdown, net of launch cost", f"{worst10 * 1000:+.0f} ms (worst of 3)",
                       "raw error minus the median launch cost", "within ±30 ms", abs(worst10) <= 0.030)
-            table.add("Launch error, 60 s countdown hidden in the tray, raw", f"{error60 * 1000:+.0f} ms",
-                      "countdown from 60, 最小化 right after 开始计时; measured as for 10 s")
+            table.add(f"Launch error, {HIDDEN_SECONDS} s countdown hidden in the tray, raw", f"{error60 * 1000:+.0f} ms",
+                      f"countdown from {HIDDEN_SECONDS}, 最小化 right after 开始计时, so that it passes the "
+                      f"minute's warning; measured as for 10 s")
             net60 = error60 - launch_cost
-            table.add("Launch error, 60 s countdown, net of launch cost", f"{net60 * 1000:+.0f} ms",
+            table.add(f"Launch error, {HIDDEN_SECONDS} s countdown, net of launch cost", f"{net60 * 1000:+.0f} ms",
                       "raw error minus the median launch cost", "within ±30 ms", abs(net60) <= 0.030)
             table.add("CPU counting down, hidden in the tray",
                       f"{hidden['pct_ns']:.3f} % of one core (stat ticks: {hidden['pct']:.3f} %)",
-                      f"as for idle, over {hidden['span']:.1f} s of the 60 s countdown (from 0.5 s after 开始计时 "
+                      f"as for idle, over {hidden['span']:.1f} s of the {HIDDEN_SECONDS} s countdown (from 0.5 s after 开始计时 "
                       f"to 0.7 s before the launch); main window visible during it: {bool(hidden['visible'])}")
 
             # -- memory

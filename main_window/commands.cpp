@@ -34,6 +34,14 @@ const wchar_t* SleepHoldReason(PowerMode mode) noexcept {
   return mode == PowerMode::Shutdown ? L"倒计时结束后关机" : L"倒计时结束后重启";
 }
 
+std::wstring_view WarningText(PowerMode mode) noexcept {
+  if (mode == PowerMode::Shutdown)
+    return L"计算机将在 60 秒后关机，所有程序都会被关闭，未保存的内容将会丢失。"
+           L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。";
+  return L"计算机将在 60 秒后重启，所有程序都会被关闭，未保存的内容将会丢失。"
+         L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。";
+}
+
 std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
   const bool shutdown = mode == PowerMode::Shutdown;
   const std::wstring refused = shutdown ? L"Windows 没有接受关机命令" : L"Windows 没有接受重启命令";

@@ -17,6 +17,9 @@ inline constexpr int kLaunchShowStyle = 2;
 // Why idle sleep waits while the countdown runs, as `powercfg /requests` shows it.
 [[nodiscard]] const wchar_t* SleepHoldReason(PowerMode mode) noexcept;
 
+// The notice a minute before a countdown hidden in the tray ends: what will happen, that
+// programs close without saving, and how to stop it.
+[[nodiscard]] std::wstring_view WarningText(PowerMode mode) noexcept;
 // Told when the power command ran and ended with a non-zero exit code: Windows did not
 // accept it, and the computer will not shut down (or restart) because of it. 1190, a
 // shutdown or restart already scheduled, is named as such.

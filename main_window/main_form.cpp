@@ -82,15 +82,12 @@ void main::Form_Load() {
     adverts_.reset();  // each load asks once; what is still out is abandoned
   }
   if (!IsLoaded()) return;
-  lid_closed_ = false;
-  lid_switch_ = toolkit::NotifyLidSwitch(hwnd());
   tray::AllowTaskbarCreated(hwnd());
   (void)AddTrayIcon();  // the window is shown either way; retries follow a refusal
 }
 
 void main::Form_Unload() {
   SetCounting(false);  // the countdown ends with the window
-  lid_switch_.reset();
   // A command that ends from now on is not told: its watch and handle go with the window.
   power_commands_.clear();
   tray_.Delete();
@@ -115,7 +112,9 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
     return 0;
   }
   if (message == WM_POWERBROADCAST) {
-    OnPowerBroadcast(wparam, lparam);
+    // Sent on every wake, whether or not a user is there; PBT_APMRESUMESUSPEND follows
+    // only once someone touches the machine.
+    if (wparam == PBT_APMRESUMEAUTOMATIC) System_Resume();
     return TRUE;
   }
   if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
@@ -127,25 +126,27 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
   return 0;
 }
 
-void main::OnPowerBroadcast(WPARAM event, LPARAM data) {
-  // Sent on every wake, whether or not a user is there; PBT_APMRESUMESUSPEND follows only
-  // once someone touches the machine.
-  if (event == PBT_APMRESUMEAUTOMATIC) System_Resume();
-  if (event != PBT_POWERSETTINGCHANGE) return;
-  if (const std::optional<bool> closed = toolkit::LidClosed(data)) Lid_Change(*closed);
-}
-
 // Whoever wakes the machine sees that a shutdown is still counting, and can close the
 // window to stop it; hidden in the tray, the countdown would close their programs
 // without a word. The count stood still while the machine slept and goes on a second
-// from now (see TickSchedule).
+// from now (see TickSchedule). Windows may have ended the sleep hold at the sleep (one
+// the user started always does) without a word: it is taken anew.
 void main::System_Resume() {
+  held_for_.reset();
+  UpdateSleepHold();
   if (Timer1.Enabled() && !IsVisible()) Show();
 }
 
-void main::Lid_Change(bool closed) {
-  lid_closed_ = closed;
-  UpdateSleepHold();
+// A minute before the end of a countdown that began further off: hidden in the tray, it
+// would otherwise close every program without saving and without a word. Shown, its
+// taskbar button asks for a look unless it is in front already; nothing takes the focus.
+void main::Countdown_Warning() {
+  warning_due_ = false;
+  if (IsVisible()) {
+    FlashUntilInFront();
+    return;
+  }
+  (void)tray_.Notify(L"Morvane关机", WarningText(CountdownMode()));
 }
 
 void main::SetCounting(bool counting) {
@@ -153,17 +154,20 @@ void main::SetCounting(bool counting) {
   UpdateSleepHold();
 }
 
-// Idle sleep waits while the countdown runs, or the shutdown would come long after the
-// machine is next woken. Not with the lid closed: that is the user's own choice, and on a
-// Modern Standby machine a hold would drain the battery in the bag. A sleep the user asks
-// for is never held off.
+// Idle sleep waits while the countdown has something to count, or the shutdown would come
+// long after the machine is next woken. The lid and the power button are Windows' to
+// weigh: a sleep the user starts is never held off. The hold is named after the mode.
 void main::UpdateSleepHold() {
   if (!services_.sleep_hold) return;
-  if (Timer1.Enabled() && !lid_closed_) {
-    services_.sleep_hold->Take(SleepHoldReason(CountdownMode()));
+  std::optional<PowerMode> wanted;
+  if (Timer1.Enabled() && seconds::ReadValue(Text1.Text())) wanted = CountdownMode();
+  if (wanted == held_for_) return;
+  if (wanted) {
+    services_.sleep_hold->Take(SleepHoldReason(*wanted));
   } else {
     services_.sleep_hold->Release();
   }
+  held_for_ = wanted;
 }
 
 PowerMode main::CountdownMode() const { return Option2.Value() ? PowerMode::Restart : PowerMode::Shutdown; }
@@ -229,9 +233,13 @@ void main::PowerCommand_End(DWORD exit_code, DWORD id) {
 void main::Command1_Click() {
   const bool has_mode = Option1.Value() || Option2.Value();
   if (!has_mode) ShowError(L"请选择模式");
-  const bool has_count = seconds::ReadValue(Text1.Text()).has_value();
+  const std::optional<std::int64_t> count = seconds::ReadValue(Text1.Text());
+  const bool has_count = count.has_value();
   if (!has_count) ShowError(L"请输入正确的时间！");
-  if (has_mode && has_count && IsLoaded()) SetCounting(true);
+  if (!has_mode || !has_count || !IsLoaded()) return;
+  // Once per countdown, and only for one with a minute to warn in.
+  if (!Timer1.Enabled()) warning_due_ = *count > seconds::kWarningSeconds;
+  SetCounting(true);
 }
 
 void main::Command2_Click() {
@@ -272,14 +280,15 @@ void main::Text1_Change() {
     SetCounting(false);
     LaunchPowerCommand(PowerMode::Restart);
   }
+  UpdateSleepHold();  // a field emptied or typed anew, or the mode switched meanwhile
 }
 
 void main::Timer1_Timer() {
   if (too_long_box_open_) return;
   const std::wstring text = Text1.Text();
   if (auto next = seconds::TickText(text)) {
-    UpdateSleepHold();  // renamed when the mode was switched meanwhile
     Text1.SetText(*next);
+    if (warning_due_ && seconds::ReadValue(*next) == seconds::kWarningSeconds) Countdown_Warning();
     return;
   }
   // Zero, nothing, or no number: the count never goes below zero; at zero it is over.

@@ -98,9 +98,8 @@ class main final : public toolkit::Form {
   void Text1_Change();
   void Timer1_Timer();
   void System_Resume();
-  void Lid_Change(bool closed);
+  void Countdown_Warning();
 
-  void OnPowerBroadcast(WPARAM event, LPARAM data);
   void SetCounting(bool counting);
   void UpdateSleepHold();
   [[nodiscard]] PowerMode CountdownMode() const;
@@ -130,10 +129,10 @@ class main final : public toolkit::Form {
     toolkit::ExitWatch watch;
   };
   std::vector<PowerCommand> power_commands_;
-  // Windows tells the lid's state while the window exists; a machine without a lid never
-  // tells, and its lid counts as open.
-  toolkit::UniquePowerNotify lid_switch_;
-  bool lid_closed_ = false;
+  // The mode idle sleep is held off for; none while nothing is held.
+  std::optional<PowerMode> held_for_;
+  // Whether this countdown still owes its warning a minute before the end.
+  bool warning_due_ = false;
 };
 
 }  // namespace main_window

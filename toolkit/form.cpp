@@ -21,9 +21,30 @@ std::vector<Form*> live_forms;
 
 std::vector<Form*>& LiveFormList() { return live_forms; }
 
-// The message Form::PreTranslate is handing to the dialog manager, which shows it to the
-// thread's message filter too (see KeepFormKeysUnderModalBoxes).
-const MSG* translating = nullptr;
+// The message Form::PreTranslate has handed to the dialog manager, until the thread's
+// message filter has seen it: the dialog manager shows the filter what it is given
+// (Wine's and Windows' both do), and the filter must pass that showing on, or it would
+// hand the key back to PreTranslate, and so on until the stack runs out. Windows gives a
+// filter its own copy of the MSG, never the caller's, so the message is known by what
+// it says, not by its address.
+struct Translating {
+  HWND hwnd;
+  UINT message;
+  WPARAM wparam;
+  LPARAM lparam;
+};
+std::optional<Translating> awaiting_filter;
+
+// Whether the filter is being shown the message PreTranslate is translating; its one
+// showing is used up.
+bool IsPreTranslatesOwn(const MSG& message) {
+  const std::optional<Translating>& own = awaiting_filter;
+  if (!own || own->hwnd != message.hwnd || own->message != message.message || own->wparam != message.wParam ||
+      own->lparam != message.lParam)
+    return false;
+  awaiting_filter.reset();
+  return true;
+}
 
 // While a message box (or a dialog box) runs its own loop, the program's loop and with
 // it Form::PreTranslate see nothing, so another open form (About, beside a box of the
@@ -33,7 +54,7 @@ const MSG* translating = nullptr;
 LRESULT CALLBACK KeepFormKeysUnderModalBoxes(int code, WPARAM wparam, LPARAM lparam) {
   MSG* message = reinterpret_cast<MSG*>(lparam);
   const bool box_loop = code == MSGF_DIALOGBOX || code == MSGF_MESSAGEBOX;
-  if (box_loop && message && message != translating && message->message >= WM_KEYFIRST &&
+  if (box_loop && message && !IsPreTranslatesOwn(*message) && message->message >= WM_KEYFIRST &&
       message->message <= WM_KEYLAST && Form::PreTranslate(*message))
     return TRUE;  // handled: the box's loop skips it
   return ::CallNextHookEx(nullptr, code, wparam, lparam);
@@ -107,6 +128,7 @@ SIZE PictureSize(HBITMAP picture) {
 }  // namespace
 
 HighContrastQuery high_contrast_query = &SystemHighContrast;
+FlashFunction flash_window = &::FlashWindowEx;
 
 // ---- Timer ---------------------------------------------------------------------------
 
@@ -196,12 +218,12 @@ void Form::Hide() {
 }
 
 void Form::FlashUntilInFront() const {
-  if (!hwnd_ || ::GetForegroundWindow() == hwnd_) return;
+  if (!hwnd_ || (::GetForegroundWindow() == hwnd_ && !::IsIconic(hwnd_))) return;
   FLASHWINFO flash{};
   flash.cbSize = sizeof flash;
   flash.hwnd = hwnd_;
   flash.dwFlags = FLASHW_ALL | FLASHW_TIMERNOFG;  // until it comes to the foreground
-  ::FlashWindowEx(&flash);
+  flash_window(&flash);
 }
 
 void Form::Unload() {
@@ -622,9 +644,11 @@ bool Form::PreTranslate(MSG& message) {
   // icon and brought this window back) presses nothing.
   const bool pressing_key = message.wParam == VK_RETURN || message.wParam == VK_ESCAPE;
   if (message.message == WM_KEYDOWN && pressing_key && (message.lParam & kKeyWasDown)) return true;
-  const MSG* outer = std::exchange(translating, &message);
+  // Awaited until the dialog manager returns; then whatever an outer call awaits again.
+  const std::optional<Translating> outer =
+      std::exchange(awaiting_filter, Translating{message.hwnd, message.message, message.wParam, message.lParam});
   const bool handled = ::IsDialogMessageW(root, &message) != FALSE;
-  translating = outer;
+  awaiting_filter = outer;
   if (message.message == WM_KEYDOWN) {
     // The dialog manager may have moved the focus (Tab, arrows) and set the buttons'
     // look its own way; and the key may have closed the form, so it is looked up again.

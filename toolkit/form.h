@@ -41,6 +41,11 @@ struct FormOptions {
 using HighContrastQuery = bool (*)();
 extern HighContrastQuery high_contrast_query;
 
+// Where a form's taskbar button is flashed: Windows' own function, unless a test stands
+// in to see it, which Wine does not show.
+using FlashFunction = BOOL(WINAPI*)(PFLASHWINFO);
+extern FlashFunction flash_window;
+
 // A message-driven timer of the user-interface thread. Ticks are scheduled against the
 // moment it was enabled, so they do not drift.
 class Timer {
@@ -82,7 +87,8 @@ class Form {
   void Show();
   void Hide();
   // Flashes the window's taskbar button until the window comes to the front, unless it
-  // is there already: Windows keeps the foreground for the program the user works in.
+  // is there already and not minimised: Windows keeps the foreground for the program
+  // the user works in.
   void FlashUntilInFront() const;
   // Runs Form_Unload, then destroys the window with its controls and timers.
   void Unload();

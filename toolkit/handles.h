@@ -89,12 +89,6 @@ struct SystemRequiredTraits {
   }
 };
 
-struct PowerNotifyTraits {
-  using pointer = HPOWERNOTIFY;
-  static pointer invalid() noexcept { return nullptr; }
-  static void close(pointer h) noexcept { ::UnregisterPowerSettingNotification(h); }
-};
-
 // A hook of the thread's messages (SetWindowsHookEx). Constant-initialised, so one may
 // be held at namespace scope without code running before the program's first line.
 struct HookTraits {
@@ -112,7 +106,6 @@ using UniqueCursor = UniqueHandle<CursorTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueWait = UniqueHandle<WaitTraits>;
 using UniqueSystemRequired = UniqueHandle<SystemRequiredTraits>;
-using UniquePowerNotify = UniqueHandle<PowerNotifyTraits>;
 using UniqueHook = UniqueHandle<HookTraits>;
 
 }  // namespace toolkit

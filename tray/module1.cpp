@@ -1,5 +1,6 @@
 #include "tray/module1.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "toolkit/common_controls.h"
@@ -27,6 +28,14 @@ toolkit::UniqueIcon LoadTrayPicture(int resource) {
                                                 &icon)))
     return {};
   return toolkit::UniqueIcon(icon);
+}
+
+// As much of `text` as fits, always ended.
+template <std::size_t N>
+void CopyInto(wchar_t (&into)[N], std::wstring_view text) {
+  const std::size_t n = std::min(text.size(), N - 1);
+  text.copy(into, n);
+  into[n] = L'\0';
 }
 
 }  // namespace
@@ -88,6 +97,25 @@ void TrayIcon::Delete() {
   owner_ = nullptr;
   Module1::nid.hIcon = nullptr;
   icon_.reset();
+}
+
+bool TrayIcon::Notify(std::wstring_view title, std::wstring_view text) {
+  if (!owner_ || !shown_) return false;
+  NOTIFYICONDATAW& record = Module1::nid;
+  // Only this change shows it: the record's flags are put back at once, so that a later
+  // change of the icon never shows the notification again. uTimeout shares its place with
+  // the version and is ignored since Windows Vista (the user's accessibility settings
+  // decide how long it stays).
+  const UINT flags = std::exchange(record.uFlags, static_cast<UINT>(NIF_INFO));
+  CopyInto(record.szInfoTitle, title);
+  CopyInto(record.szInfo, text);
+  record.dwInfoFlags = NIIF_WARNING;
+  const bool shown = Module1::Shell_NotifyIcon(NIM_MODIFY, &record) != FALSE;
+  record.uFlags = flags;
+  record.szInfoTitle[0] = L'\0';
+  record.szInfo[0] = L'\0';
+  record.dwInfoFlags = 0;
+  return shown;
 }
 
 // Registered at first use, on the user-interface thread (so no lock guards it), rather

@@ -7,6 +7,8 @@
 
 #include <shellapi.h>
 
+#include <string_view>
+
 #include "toolkit/handles.h"
 
 namespace Module1 {
@@ -44,6 +46,10 @@ class TrayIcon {
   // another DPI, so the picture is loaded again at its size before the add.
   [[nodiscard]] bool Restore();
   void Delete();
+  // Shows a notification from the icon (a toast on Windows 10 and 11, a balloon before)
+  // with the warning icon and the sound Windows gives it. False when the icon is not in
+  // the notification area or the shell refused.
+  [[nodiscard]] bool Notify(std::wstring_view title, std::wstring_view text);
   // Whether the shell took the icon at the last try.
   [[nodiscard]] bool Shown() const noexcept { return shown_; }
 

@@ -16,7 +16,8 @@ bool IsIconNotification(std::uintptr_t wparam, std::intptr_t lparam, bool lparam
 }
 
 bool ShowsMainWindow(int code) noexcept {
-  return code == static_cast<int>(kLeftDoubleClick) || code == static_cast<int>(kKeySelect);
+  return code == static_cast<int>(kLeftDoubleClick) || code == static_cast<int>(kKeySelect) ||
+         code == static_cast<int>(kNotificationClick);
 }
 
 }  // namespace tray

@@ -14,6 +14,8 @@ inline constexpr unsigned kLeftDoubleClick = 0x0203;  // WM_LBUTTONDBLCLK
 // it only to an icon that asked for version 3 of its messages; at version 0 the same
 // keys arrive as right-button messages.
 inline constexpr unsigned kKeySelect = 0x0401;
+// A click on the icon's notification (NIN_BALLOONUSERCLICK), which also dismisses it.
+inline constexpr unsigned kNotificationClick = 0x0405;
 
 // The mouse message carried by a notification, from its x coordinate in twips, at the
 // window's DPI: a twip is 1440/dpi of a pixel, not always 1/15.
@@ -24,9 +26,9 @@ inline constexpr unsigned kKeySelect = 0x0401;
 // not where the pointer really is.
 [[nodiscard]] bool IsIconNotification(std::uintptr_t wparam, std::intptr_t lparam, bool lparam_is_pointer) noexcept;
 
-// Whether a message from the icon brings the main window back: a left double-click, or
-// the keyboard's select, without which a hidden window could not be reached without a
-// mouse. Nothing else on the icon does anything.
+// Whether a message from the icon brings the main window back: a left double-click, the
+// keyboard's select, without which a hidden window could not be reached without a mouse,
+// or a click on the icon's notification. Nothing else on the icon does anything.
 [[nodiscard]] bool ShowsMainWindow(int code) noexcept;
 
 }  // namespace tray

@@ -11,7 +11,7 @@ namespace {
 // context menu and the selects that version 3 adds.
 TEST(TrayDecode, TheDoubleClickCodeSurvivesTheTwipsRoundTripAtEveryScale) {
   for (int dpi : {96, 120, 144, 168, 192, 240, 288}) {
-    for (int code : {0x7B, 0x200, 0x201, 0x202, 0x203, 0x204, 0x205, 0x206, 0x207, 0x208, 0x209, 0x400, 0x401}) {
+    for (int code : {0x7B, 0x200, 0x201, 0x202, 0x203, 0x204, 0x205, 0x206, 0x207, 0x208, 0x209, 0x400, 0x401, 0x405}) {
       const int twips = toolkit::PixelsToTwips(code, dpi);
       EXPECT_EQ(tray::NotificationCode(twips, dpi), code) << "dpi " << dpi << " code " << code;
     }
@@ -24,11 +24,13 @@ TEST(TrayDecode, AFixedFifteenTwipsPerPixelWouldMissTheDoubleClickAboveNinetySix
   EXPECT_EQ(tray::NotificationCode(toolkit::PixelsToTwips(0x203, 120), 120), 0x203);
 }
 
-TEST(TrayDecode, OnlyTheLeftDoubleClickAndTheKeyboardsSelectShowTheMainWindow) {
+TEST(TrayDecode, OnlyTheLeftDoubleClickTheKeyboardsSelectAndANotificationClickShowTheMainWindow) {
   EXPECT_TRUE(tray::ShowsMainWindow(0x203));  // WM_LBUTTONDBLCLK
   EXPECT_TRUE(tray::ShowsMainWindow(0x401));  // NIN_KEYSELECT: Enter or Space on the icon
-  for (int code : {0x7B, 0x200, 0x201, 0x202, 0x204, 0x205, 0x206, 0x209, 0x400, 0x402, 0})
-    EXPECT_FALSE(tray::ShowsMainWindow(code)) << code;  // moves, clicks, NIN_SELECT, the context menu...
+  EXPECT_TRUE(tray::ShowsMainWindow(0x405));  // NIN_BALLOONUSERCLICK
+  // Moves, clicks, NIN_SELECT, the context menu, the notification shown, hidden, timed out...
+  for (int code : {0x7B, 0x200, 0x201, 0x202, 0x204, 0x205, 0x206, 0x209, 0x400, 0x402, 0x403, 0x404, 0})
+    EXPECT_FALSE(tray::ShowsMainWindow(code)) << code;
 }
 
 TEST(TrayDecode, OnlyMessagesNamingTheIconWithoutAPointerPositionComeFromTheIcon) {

@@ -153,7 +153,10 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -s -t 3");
   EXPECT_TRUE(about_form.IsVisible());
 
-  // Esc still closes it while a box of the main window runs its own loop (whose timer types).
+  // Esc still closes it while a box of the main window runs its own loop (whose timer
+  // types), with the message filter handed copies as on Windows: the box shows the key to
+  // the filter, which hands it to the dialog manager, which shows it once more, and no more.
+  const test_support::CopyingMessageFilter filter;
   static HWND about_ok = nullptr;
   about_ok = about_form.Command1.hwnd();
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
@@ -165,6 +168,7 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   toolkit::MessageBoxPrompter().MsgBox(form.hwnd(), L"", toolkit::kCriticalOk, L"Morvane box");
   ::KillTimer(nullptr, timer);
   EXPECT_FALSE(about_form.IsLoaded()) << "Esc never reached About beside the box";
+  EXPECT_EQ(filter.Deepest(), 2) << "the filter handed a key back to the dialog manager";
 }
 
 TEST_F(AboutTest, OutlivesTheMainWindowAndTheLastWindowClosedEndsTheForms) {

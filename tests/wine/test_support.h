@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -100,17 +101,48 @@ class ScriptedPrompter final : public toolkit::Prompter {
   int open = 0;
 };
 
-// Keeps no machine awake: records each hold taken (or renamed) and whether one is held.
+// Keeps no machine awake: records each hold taken (anew, or renamed) and whether one is held.
 class RecordingSleepHold final : public toolkit::IdleSleepHold {
  public:
   void Take(const wchar_t* reason) override {
-    if (!held || reasons.back() != reason) reasons.emplace_back(reason);
+    reasons.emplace_back(reason);
     held = true;
   }
   void Release() override { held = false; }
 
   std::vector<std::wstring> reasons;
   bool held = false;
+};
+
+// Hands the rest of the thread's message-filter chain a copy of each message, as Windows
+// does (a filter gets its own MSG, never the caller's; Wine passes the caller's on), and
+// notes how deeply the chain is re-entered. Installed after the program's filter, it runs
+// first. Past a few levels it stops passing messages on, so that a filter that would
+// re-enter itself without end fails the test instead of overflowing the stack.
+class CopyingMessageFilter {
+ public:
+  CopyingMessageFilter() : hook_(::SetWindowsHookExW(WH_MSGFILTER, &Filter, nullptr, ::GetCurrentThreadId())) {
+    depth_ = deepest_ = 0;
+  }
+  ~CopyingMessageFilter() { ::UnhookWindowsHookEx(hook_); }
+  CopyingMessageFilter(const CopyingMessageFilter&) = delete;
+  CopyingMessageFilter& operator=(const CopyingMessageFilter&) = delete;
+
+  [[nodiscard]] int Deepest() const noexcept { return deepest_; }
+
+ private:
+  static LRESULT CALLBACK Filter(int code, WPARAM wparam, LPARAM lparam) {
+    if (code < 0 || !lparam) return ::CallNextHookEx(nullptr, code, wparam, lparam);
+    deepest_ = std::max(deepest_, ++depth_);
+    MSG copy = *reinterpret_cast<const MSG*>(lparam);
+    const LRESULT result = depth_ > 4 ? 0 : ::CallNextHookEx(nullptr, code, wparam, reinterpret_cast<LPARAM>(&copy));
+    --depth_;
+    return result;
+  }
+
+  HHOOK hook_;
+  static inline int depth_ = 0;
+  static inline int deepest_ = 0;
 };
 
 // Dispatches messages for the given time.

@@ -59,12 +59,18 @@ int IconWidth(HICON icon) {
 
 // Stands in for a shell too busy to answer: it refuses the next `refusals` calls, then
 // passes calls on to the real one. A refused call can still be carried out, as an add
-// that timed out sometimes is. The last call is noted.
+// that timed out sometimes is. The last call, and the notifications shown, are noted.
 class BusyShell {
  public:
+  struct Notice {
+    std::wstring title, text;
+    DWORD flags;
+  };
+
   explicit BusyShell(int refusals, bool carried_out_anyway = false) {
     refusals_left_ = refusals;
     carried_out_anyway_ = carried_out_anyway;
+    notices_.clear();
     previous_ = std::exchange(Module1::shell_notify_icon, &Call);
   }
   ~BusyShell() { Module1::shell_notify_icon = previous_; }
@@ -73,10 +79,13 @@ class BusyShell {
 
   [[nodiscard]] int RefusalsLeft() const noexcept { return refusals_left_; }
   [[nodiscard]] DWORD LastCall() const noexcept { return last_call_; }
+  [[nodiscard]] const std::vector<Notice>& Notices() const noexcept { return notices_; }
 
  private:
   static BOOL WINAPI Call(DWORD message, PNOTIFYICONDATAW data) {
     last_call_ = message;
+    if (message == NIM_MODIFY && (data->uFlags & NIF_INFO))
+      notices_.push_back({data->szInfoTitle, data->szInfo, data->dwInfoFlags});
     if (refusals_left_ <= 0) return ::Shell_NotifyIconW(message, data);
     --refusals_left_;
     if (carried_out_anyway_) (void)::Shell_NotifyIconW(message, data);
@@ -86,6 +95,7 @@ class BusyShell {
   static inline int refusals_left_ = 0;
   static inline bool carried_out_anyway_ = false;
   static inline DWORD last_call_ = 0;
+  static inline std::vector<Notice> notices_;
   Module1::ShellNotifyIconFunction previous_ = nullptr;
 };
 
@@ -142,7 +152,8 @@ TEST_F(TrayTest, MinimiseHidesAndLeavesExactlyOneIconHoweverOftenPressed) {
 }
 
 // At version 3 a click also brings NIN_SELECT and a right click WM_CONTEXTMENU; Enter or
-// Space on the icon chosen with the keyboard brings NIN_KEYSELECT.
+// Space on the icon chosen with the keyboard brings NIN_KEYSELECT, and a click on the
+// icon's notification NIN_BALLOONUSERCLICK.
 TEST_F(TrayTest, OnlyALeftDoubleClickOrTheKeyboardsSelectOnTheIconShowsTheWindowAtEveryScale) {
   for (int dpi : {96, 120, 144, 192}) {
     SCOPED_TRACE(dpi);
@@ -153,7 +164,7 @@ TEST_F(TrayTest, OnlyALeftDoubleClickOrTheKeyboardsSelectOnTheIconShowsTheWindow
     RECT hidden_at{};
     ::GetWindowRect(form.hwnd(), &hidden_at);
     for (UINT ignored : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_RBUTTONDOWN, WM_RBUTTONUP, WM_RBUTTONDBLCLK,
-                         WM_MBUTTONDBLCLK, NIN_SELECT, WM_CONTEXTMENU}) {
+                         WM_MBUTTONDBLCLK, NIN_SELECT, WM_CONTEXTMENU, NIN_BALLOONSHOW, NIN_BALLOONTIMEOUT}) {
       SendIconMessage(form, ignored);
       EXPECT_FALSE(form.IsVisible()) << "message " << ignored;
     }
@@ -163,9 +174,11 @@ TEST_F(TrayTest, OnlyALeftDoubleClickOrTheKeyboardsSelectOnTheIconShowsTheWindow
     ::GetWindowRect(form.hwnd(), &shown_at);
     EXPECT_EQ(shown_at.left, hidden_at.left);
     EXPECT_EQ(shown_at.top, hidden_at.top);
-    ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
-    SendIconMessage(form, NIN_KEYSELECT);
-    EXPECT_TRUE(form.IsVisible());
+    for (UINT shows : {NIN_KEYSELECT, NIN_BALLOONUSERCLICK}) {
+      ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
+      SendIconMessage(form, shows);
+      EXPECT_TRUE(form.IsVisible()) << "message " << shows;
+    }
   }
   // Back by the keyboard's select, the focus is on 最小化, where the Enter that chose the
   // icon may land too, already down: it presses nothing. A fresh Enter presses.
@@ -195,14 +208,36 @@ TEST_F(TrayTest, RealMouseMovesOverTheWindowDoNothingEvenWhereXIsTheDoubleClickC
   EXPECT_FALSE(form.IsVisible());
 }
 
-TEST_F(TrayTest, TheCountdownRunsAndLaunchesWhileHiddenAndTheIconStillRestores) {
+// Hidden, a countdown that began above a minute warns once, through the icon, as it steps
+// to 60; not one begun at 60, nor one whose window is shown.
+TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillRestores) {
+  BusyShell shell(0);
+  const auto count_from = [&](const wchar_t* start, const wchar_t* then, bool hidden) {
+    form.Timer1.SetEnabled(false);
+    form.Text1.SetText(start);
+    ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
+    form.Text1.SetText(then);
+    if (hidden) ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
+    EXPECT_TRUE(PumpUntil([&] { return form.Text1.Text() == L"59"; }, 3000ms));
+  };
+  count_from(L"61", L"61", false);
+  count_from(L"60", L"61", true);
+  EXPECT_TRUE(shell.Notices().empty()) << "told while shown, or for a countdown begun at 60";
+  SendIconMessage(form, WM_LBUTTONDBLCLK);
+  ::SendMessageW(form.Option2.hwnd(), BM_CLICK, 0, 0);
+  count_from(L"61", L"61", true);
+  ASSERT_EQ(shell.Notices().size(), 1u);
+  EXPECT_EQ(shell.Notices()[0].title, L"Morvane关机");
+  EXPECT_EQ(shell.Notices()[0].text, main_window::WarningText(main_window::PowerMode::Restart));
+  EXPECT_EQ(shell.Notices()[0].flags, static_cast<DWORD>(NIIF_WARNING));
+  EXPECT_EQ(Module1::nid.uFlags, 7u) << "a later change of the icon would show it again";
+
   form.Text1.SetText(L"2");
-  ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
-  ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
   ASSERT_FALSE(form.IsVisible());
   PumpUntil([&] { return !launcher.launches.empty(); }, 4000ms);
   ASSERT_EQ(launcher.launches.size(), 1u);
-  EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -s -t 3");
+  EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -r -t 3");
+  EXPECT_EQ(shell.Notices().size(), 1u);
   EXPECT_EQ(form.Text1.Text(), L"0");
   EXPECT_TRUE(form.IsLoaded());
   EXPECT_FALSE(form.IsVisible());
