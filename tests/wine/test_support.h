@@ -114,11 +114,9 @@ class RecordingSleepHold final : public toolkit::IdleSleepHold {
   bool held = false;
 };
 
-// Hands the rest of the thread's message-filter chain a copy of each message, as Windows
-// does (a filter gets its own MSG, never the caller's; Wine passes the caller's on), and
-// notes how deeply the chain is re-entered. Installed after the program's filter, it runs
-// first. Past a few levels it stops passing messages on, so that a filter that would
-// re-enter itself without end fails the test instead of overflowing the stack.
+// Installed after the program's message filter, so it runs first: hands the rest of the
+// chain a copy of each message, as Windows does (Wine passes the caller's MSG on), and
+// notes how deeply the chain re-enters itself, up to a few levels rather than the stack's end.
 class CopyingMessageFilter {
  public:
   CopyingMessageFilter() : hook_(::SetWindowsHookExW(WH_MSGFILTER, &Filter, nullptr, ::GetCurrentThreadId())) {
