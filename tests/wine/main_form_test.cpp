@@ -767,7 +767,7 @@ TEST_F(MainForm, AMinuteBeforeTheEndAWindowOutOfSightFlashes) {
         ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
     ::SetForegroundWindow(minimised ? form_.hwnd() : other.get());
     if (minimised) ::ShowWindow(form_.hwnd(), SW_MINIMIZE);
-    ASSERT_TRUE(WaitForField(L"59", 2500ms));
+    ASSERT_TRUE(WaitForField(L"59", 3000ms));
     ASSERT_EQ(flashes.size(), minimised ? 1u : 2u) << "flashed at every step, or never";
     EXPECT_EQ(flashes.back().hwnd, form_.hwnd());
     EXPECT_EQ(flashes.back().dwFlags, static_cast<DWORD>(FLASHW_ALL | FLASHW_TIMERNOFG));
