@@ -23,10 +23,10 @@ std::vector<Form*>& LiveFormList() { return live_forms; }
 
 // The message Form::PreTranslate has handed to the dialog manager, until the thread's
 // message filter has seen it: the dialog manager shows the filter what it is given
-// (Wine's and Windows' both do), and the filter must pass that showing on, or it would
-// hand the key back to PreTranslate, and so on until the stack runs out. Windows gives a
-// filter its own copy of the MSG, never the caller's, so the message is known by what
-// it says, not by its address.
+// (Wine's does, and Windows' is known to, though its page does not say so), and the
+// filter must pass that showing on, or it would hand the key back to PreTranslate, and so
+// on until the stack runs out. A filter may be given its own copy of the MSG (Windows'
+// hooks are), so the message is known by what it says, not by its address.
 struct Translating {
   HWND hwnd;
   UINT message;

@@ -9,8 +9,8 @@
 namespace toolkit {
 
 // The seam through which the windows hold off idle sleep; tests put a recorder here.
-// Only sleep after a time without input waits: a sleep the user asks for (the lid, the
-// power button, the Start menu) comes as always, and ends the hold. Used on the
+// Only sleep after a time without input waits: a sleep the user asks for (the power
+// button, the Start menu, a lid whose action is sleep) comes as always, and ends the hold. Used on the
 // user-interface thread.
 class IdleSleepHold {
  public:
