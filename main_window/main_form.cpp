@@ -146,7 +146,7 @@ void main::Countdown_Warning() {
     FlashUntilInFront();
     return;
   }
-  (void)tray_.Notify(L"Morvane关机", WarningText(CountdownMode()));
+  (void)tray_.Notify(Caption(), WarningText(CountdownMode()));
 }
 
 void main::SetCounting(bool counting) {
@@ -234,9 +234,8 @@ void main::Command1_Click() {
   const bool has_mode = Option1.Value() || Option2.Value();
   if (!has_mode) ShowError(L"请选择模式");
   const std::optional<std::int64_t> count = seconds::ReadValue(Text1.Text());
-  const bool has_count = count.has_value();
-  if (!has_count) ShowError(L"请输入正确的时间！");
-  if (!has_mode || !has_count || !IsLoaded()) return;
+  if (!count) ShowError(L"请输入正确的时间！");
+  if (!has_mode || !count || !IsLoaded()) return;
   // Once per countdown, and only for one with a minute to warn in.
   if (!Timer1.Enabled()) warning_due_ = *count > seconds::kWarningSeconds;
   SetCounting(true);

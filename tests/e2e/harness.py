@@ -474,9 +474,6 @@ class UiDriver:
     def list_windows(self) -> List[str]:
         return _unescape_payload(self.call("list")).split("\x1f")
 
-    def tips(self) -> List[str]:
-        return _unescape_payload(self.call("tips")).split("\x1f")
-
     def children(self, caption: str) -> List[str]:
         return _unescape_payload(self.call("children", caption)).split("\x1f")
 

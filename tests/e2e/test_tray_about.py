@@ -229,20 +229,6 @@ class TrayIconTest(FreshProgramCase):
         self.assertEqual(self.icon_count(), 1)
 
 
-    def test_a_hidden_countdown_warns_through_the_icon_a_minute_before(self):
-        d = self.driver
-        self.assertTrue(wait_until(lambda: self.icon_count() == 1, 3), "no icon once the main window has loaded")
-        d.settext(MAIN, TEXT1, "61")
-        d.click(MAIN, COMMAND1)
-        d.click(MAIN, COMMAND4)
-        # Wine's tray shows the notification as a balloon two seconds after it is asked for.
-        self.assertTrue(wait_until(lambda: any("计算机将在 60 秒后关机" in tip for tip in d.tips()), 6),
-                        "no warning from the icon as the countdown reached 60")
-        d.close_window(MAIN)
-        self.assert_program_ends_without_icon()
-        self.assertEqual(self.prog.launches(), [], "closing the window did not stop the countdown")
-
-
 class AboutWindowTest(FreshProgramCase):
 
     def open_about(self) -> int:

@@ -43,8 +43,6 @@
 //   children <c>             id:class:text of all descendants, \x1f separated
 //   list                     hwnd:pid:class:visible:caption of all top-level
 //                            windows, \x1f separated
-//   tips                     texts of the visible tooltips (a tray's balloon is
-//                            one), \x1f separated
 //   closepid <pid>           posts WM_CLOSE to every top-level window of <pid>
 //   alive <pid> / kill <pid> process still running? / TerminateProcess
 //   setclip <text>           puts the (unescaped) text on the clipboard
@@ -570,8 +568,7 @@ std::wstring cmd_key(const Args& a) {
   const auto scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(*vk), MAPVK_VK_TO_VSC)) << 16;
   const LPARAM down = 1 | scan;
   const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
-  if (!PostMessageW(t.ctl, WM_KEYDOWN, static_cast<WPARAM>(*vk), down))
-    return err(L"post failed " + num(GetLastError()));
+  if (!PostMessageW(t.ctl, WM_KEYDOWN, static_cast<WPARAM>(*vk), down)) return err(L"post failed " + num(GetLastError()));
   // The press may already have closed the window (Esc, Enter on 确定): then there is
   // nothing left to release the key in.
   if (!PostMessageW(t.ctl, WM_KEYUP, static_cast<WPARAM>(*vk), up) && IsWindow(t.ctl))
@@ -676,17 +673,6 @@ std::wstring cmd_list() {
     if (!out.empty()) out += L'\x1f';
     out += hex(reinterpret_cast<uintptr_t>(h)) + L":" + num(pid) + L":" + class_name(h) + L":" +
            (IsWindowVisible(h) ? L"1" : L"0") + L":" + window_text_internal(h);
-  }
-  return L"ok " + escape(out);
-}
-
-// A tooltip's text (a tray's balloon is one) is what it answers to WM_GETTEXT, not its caption.
-std::wstring cmd_tips() {
-  std::wstring out;
-  for (HWND h : top_levels()) {
-    if (!IsWindowVisible(h) || class_name(h) != L"tooltips_class32") continue;
-    if (!out.empty()) out += L'\x1f';
-    out += get_text(h).value_or(L"");
   }
   return L"ok " + escape(out);
 }
@@ -799,7 +785,6 @@ std::wstring dispatch(const Args& a, bool& quit) {
   if (c == L"pid") return cmd_pid(a);
   if (c == L"children") return cmd_children(a);
   if (c == L"list") return cmd_list();
-  if (c == L"tips") return cmd_tips();
   if (c == L"closepid") return cmd_closepid(a);
   if (c == L"alive") return cmd_alive(a);
   if (c == L"kill") return cmd_kill(a);

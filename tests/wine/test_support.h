@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/handles.h"
 #include "toolkit/message_box.h"
 #include "toolkit/message_loop.h"
 #include "toolkit/power.h"
@@ -119,13 +120,7 @@ class RecordingSleepHold final : public toolkit::IdleSleepHold {
 // notes how deeply the chain re-enters itself, up to a few levels rather than the stack's end.
 class CopyingMessageFilter {
  public:
-  CopyingMessageFilter() : hook_(::SetWindowsHookExW(WH_MSGFILTER, &Filter, nullptr, ::GetCurrentThreadId())) {
-    depth_ = deepest_ = 0;
-  }
-  ~CopyingMessageFilter() { ::UnhookWindowsHookEx(hook_); }
-  CopyingMessageFilter(const CopyingMessageFilter&) = delete;
-  CopyingMessageFilter& operator=(const CopyingMessageFilter&) = delete;
-
+  CopyingMessageFilter() { depth_ = deepest_ = 0; }
   [[nodiscard]] int Deepest() const noexcept { return deepest_; }
 
  private:
@@ -138,7 +133,7 @@ class CopyingMessageFilter {
     return result;
   }
 
-  HHOOK hook_;
+  toolkit::UniqueHook hook_{::SetWindowsHookExW(WH_MSGFILTER, &Filter, nullptr, ::GetCurrentThreadId())};
   static inline int depth_ = 0;
   static inline int deepest_ = 0;
 };

@@ -62,11 +62,6 @@ int IconWidth(HICON icon) {
 // that timed out sometimes is. The last call, and the notifications shown, are noted.
 class BusyShell {
  public:
-  struct Notice {
-    std::wstring title, text;
-    DWORD flags;
-  };
-
   explicit BusyShell(int refusals, bool carried_out_anyway = false) {
     refusals_left_ = refusals;
     carried_out_anyway_ = carried_out_anyway;
@@ -79,13 +74,15 @@ class BusyShell {
 
   [[nodiscard]] int RefusalsLeft() const noexcept { return refusals_left_; }
   [[nodiscard]] DWORD LastCall() const noexcept { return last_call_; }
-  [[nodiscard]] const std::vector<Notice>& Notices() const noexcept { return notices_; }
+  // The notifications shown: title, text and flags run together.
+  [[nodiscard]] const std::vector<std::wstring>& Notices() const noexcept { return notices_; }
 
  private:
   static BOOL WINAPI Call(DWORD message, PNOTIFYICONDATAW data) {
     last_call_ = message;
     if (message == NIM_MODIFY && (data->uFlags & NIF_INFO))
-      notices_.push_back({data->szInfoTitle, data->szInfo, data->dwInfoFlags});
+      notices_.push_back(std::wstring(data->szInfoTitle) + L"|" + data->szInfo + L"|" +
+                         std::to_wstring(data->dwInfoFlags));
     if (refusals_left_ <= 0) return ::Shell_NotifyIconW(message, data);
     --refusals_left_;
     if (carried_out_anyway_) (void)::Shell_NotifyIconW(message, data);
@@ -95,7 +92,7 @@ class BusyShell {
   static inline int refusals_left_ = 0;
   static inline bool carried_out_anyway_ = false;
   static inline DWORD last_call_ = 0;
-  static inline std::vector<Notice> notices_;
+  static inline std::vector<std::wstring> notices_;
   Module1::ShellNotifyIconFunction previous_ = nullptr;
 };
 
@@ -226,10 +223,10 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   SendIconMessage(form, WM_LBUTTONDBLCLK);
   ::SendMessageW(form.Option2.hwnd(), BM_CLICK, 0, 0);
   count_from(L"61", L"61", true);
-  ASSERT_EQ(shell.Notices().size(), 1u);
-  EXPECT_EQ(shell.Notices()[0].title, L"Morvane关机");
-  EXPECT_EQ(shell.Notices()[0].text, main_window::WarningText(main_window::PowerMode::Restart));
-  EXPECT_EQ(shell.Notices()[0].flags, static_cast<DWORD>(NIIF_WARNING));
+  const std::wstring warning = L"Morvane关机|" +
+                               std::wstring(main_window::WarningText(main_window::PowerMode::Restart)) +
+                               L"|2";  // NIIF_WARNING
+  EXPECT_EQ(shell.Notices(), std::vector<std::wstring>{warning});
   EXPECT_EQ(Module1::nid.uFlags, 7u) << "a later change of the icon would show it again";
 
   form.Text1.SetText(L"2");
@@ -237,7 +234,7 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   PumpUntil([&] { return !launcher.launches.empty(); }, 4000ms);
   ASSERT_EQ(launcher.launches.size(), 1u);
   EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -r -t 3");
-  EXPECT_EQ(shell.Notices().size(), 1u);
+  EXPECT_EQ(shell.Notices(), std::vector<std::wstring>{warning});
   EXPECT_EQ(form.Text1.Text(), L"0");
   EXPECT_TRUE(form.IsLoaded());
   EXPECT_FALSE(form.IsVisible());
