@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "main_window/commands.h"
 #include "main_window/seconds_rules.h"
@@ -82,6 +83,7 @@ void main::Form_Load() {
     adverts_.reset();  // each load asks once; what is still out is abandoned
   }
   if (!IsLoaded()) return;
+  power_notices_ = toolkit::PowerNotices(hwnd());
   tray::AllowTaskbarCreated(hwnd());
   (void)AddTrayIcon();  // the window is shown either way; retries follow a refusal
 }
@@ -91,6 +93,7 @@ void main::Form_Unload() {
   // A command that ends from now on is not told: its watch and handle go with the window.
   power_commands_.clear();
   tray_.Delete();
+  power_notices_ = {};
 }
 
 bool main::OnRawMouseMove(WPARAM wparam, LPARAM lparam) {
@@ -112,9 +115,7 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
     return 0;
   }
   if (message == WM_POWERBROADCAST) {
-    // Sent on every wake, whether or not a user is there; PBT_APMRESUMESUSPEND follows
-    // only once someone touches the machine.
-    if (wparam == PBT_APMRESUMEAUTOMATIC) System_Resume();
+    Power_Broadcast(wparam, lparam);
     return TRUE;
   }
   if (message != tray::TaskbarCreatedMessage()) return std::nullopt;
@@ -126,15 +127,38 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
   return 0;
 }
 
+// PBT_APMRESUMEAUTOMATIC comes at every wake, whether or not a user is there;
+// PBT_APMRESUMESUSPEND follows only once someone touches the machine.
+void main::Power_Broadcast(WPARAM event, LPARAM data) {
+  if (event == PBT_APMRESUMEAUTOMATIC) System_Resume();
+  if (event == PBT_APMRESUMESUSPEND) User_Resume();
+  if (event != PBT_POWERSETTINGCHANGE) return;
+  if (const auto state = toolkit::ConsoleDisplayState(data)) Display_Change(*state);
+}
+
 // Whoever wakes the machine sees that a shutdown is still counting, and can close the
 // window to stop it; hidden in the tray, the countdown would close their programs
 // without a word. The count stood still while the machine slept and goes on a second
-// from now (see TickSchedule). Windows may have ended the sleep hold at the sleep (one
-// the user started always does) without a word: it is taken anew.
+// from now (see TickSchedule). Nothing is held: a wake with nobody there (a wake timer,
+// maintenance, a laptop in a bag) must let the machine sleep again once Windows' short
+// unattended time-out passes.
 void main::System_Resume() {
+  if (Timer1.Enabled() && !IsVisible()) Show();
+}
+
+// Someone is at the machine. Windows may have ended the sleep hold at the sleep (one the
+// user started always does) without a word: it is taken anew.
+void main::User_Resume() {
   held_for_.reset();
   UpdateSleepHold();
-  if (Timer1.Enabled() && !IsVisible()) Show();
+}
+
+// Just after boot or logon a Modern Standby machine sends no resume notice; the display
+// coming on again is then the sign of a user. (After a mere display time-out the hold
+// was never lost, and taking it anew changes nothing.)
+void main::Display_Change(toolkit::DisplayState state) {
+  const bool was_off = std::exchange(display_off_, state == toolkit::DisplayState::Off);
+  if (was_off && state == toolkit::DisplayState::On) User_Resume();
 }
 
 // A minute before the end of a countdown that began further off: hidden in the tray, it

@@ -97,7 +97,10 @@ class main final : public toolkit::Form {
   void Text1_KeyPress(wchar_t& key_ascii);
   void Text1_Change();
   void Timer1_Timer();
+  void Power_Broadcast(WPARAM event, LPARAM data);
   void System_Resume();
+  void User_Resume();
+  void Display_Change(toolkit::DisplayState state);
   void Countdown_Warning();
 
   void SetCounting(bool counting);
@@ -129,6 +132,8 @@ class main final : public toolkit::Form {
     toolkit::ExitWatch watch;
   };
   std::vector<PowerCommand> power_commands_;
+  toolkit::PowerNotices power_notices_;  // while loaded
+  bool display_off_ = false;             // as the last notice of the display said
   // The mode idle sleep is held off for; none while nothing is held.
   std::optional<PowerMode> held_for_;
   // Whether this countdown still owes its warning a minute before the end.

@@ -30,4 +30,14 @@ TEST(RefusalText, AShutdownAlreadyScheduledHasWordsOfItsOwn) {
   EXPECT_EQ(RefusalText(PowerMode::Restart, 1190), L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。");
 }
 
+// A warning naming the wrong mode would send the user away on a wrong belief.
+TEST(WarningText, NamesTheModeTheUserChose) {
+  EXPECT_EQ(main_window::WarningText(PowerMode::Shutdown),
+            L"计算机将在 60 秒后关机，所有程序都会被关闭，未保存的内容将会丢失。"
+            L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。");
+  EXPECT_EQ(main_window::WarningText(PowerMode::Restart),
+            L"计算机将在 60 秒后重启，所有程序都会被关闭，未保存的内容将会丢失。"
+            L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。");
+}
+
 }  // namespace

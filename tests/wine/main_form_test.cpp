@@ -117,10 +117,19 @@ class MainForm : public testing::Test {
 
   std::wstring Field() const { return form_.Text1.Text(); }
 
-  // Windows' notice that the machine woke.
-  void Wake() {
-    ::PostMessageW(form_.hwnd(), WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+  // Windows' notice that the machine woke (PBT_APMRESUMEAUTOMATIC), or that a user is
+  // there (PBT_APMRESUMESUSPEND), or of the console display's state (its GUID below).
+  void Wake(WPARAM event = PBT_APMRESUMEAUTOMATIC) {
+    ::PostMessageW(form_.hwnd(), WM_POWERBROADCAST, event, 0);
     Pump(100ms);
+  }
+  void Display(DWORD state) {
+    struct {
+      POWERBROADCAST_SETTING head;
+      DWORD more;  // Data runs past the declared byte
+    } notice{{{0x6fe69556, 0x704a, 0x47a0, {0x8f, 0x24, 0xc2, 0x8d, 0x93, 0x6f, 0xda, 0x47}}, sizeof(DWORD), {}}, 0};
+    std::memcpy(notice.head.Data, &state, sizeof state);
+    ::SendMessageW(form_.hwnd(), WM_POWERBROADCAST, PBT_POWERSETTINGCHANGE, reinterpret_cast<LPARAM>(&notice));
   }
 
   // A key pressed and released, handled by the loop as in a dialog box.
@@ -713,36 +722,100 @@ TEST_F(MainForm, AnOverLongFieldShowsOneBoxWhileTheCountdownRuns) {
 }
 
 // Idle sleep waits while the countdown has something to count, and only then: not for a
-// typed 0, an emptied field, after the launch or the window's end. Windows may end the
-// hold at a sleep: a wake takes it anew, and shows a countdown hidden in the tray.
+// typed 0, an emptied field, after the launch or the window's end. A wake shows a
+// countdown hidden in the tray but holds nothing until a user is there (the resume
+// notice, or the display coming back on), since Windows may have ended the hold at the
+// sleep. The window asks for these notices while it is loaded.
 TEST_F(MainForm, IdleSleepWaitsForTheCountdownAndAWakeShowsIt) {
   form_.Text1.SetText(L"");
   Type(L"0");
   ASSERT_EQ(launcher_.launches.size(), 1u);
   EXPECT_TRUE(hold_.reasons.empty()) << "typing alone held off sleep";
 
-  form_.Text1.SetText(L"3");
+  form_.Text1.SetText(L"30");
   Start();
   EXPECT_TRUE(hold_.held);
   form_.Hide();
   Wake();
   EXPECT_TRUE(form_.IsVisible()) << "a wake left the counting window hidden";
-  EXPECT_EQ(hold_.reasons.size(), 2u) << "a wake did not take the hold anew";
+  EXPECT_EQ(hold_.reasons.size(), 1u) << "an unattended wake took the hold";
+  Wake(PBT_APMRESUMESUSPEND);
+  EXPECT_EQ(hold_.reasons.size(), 2u) << "the user's wake did not take the hold anew";
+  Display(2);  // dimmed, then on: no wake
+  Display(1);
+  Display(0);
+  Display(1);
+  EXPECT_EQ(hold_.reasons.size(), 3u) << "the display back on did not take the hold anew";
   form_.Text1.SetText(L"");
   EXPECT_FALSE(hold_.held) << "held with nothing to count";
+  Wake(PBT_APMRESUMESUSPEND);
+  EXPECT_FALSE(hold_.held) << "a wake held with nothing to count";
   Type(L"2");
   EXPECT_TRUE(hold_.held);
   Click(form_.Option2);  // the hold is renamed at the next tick
   ASSERT_TRUE(PumpUntil([&] { return launcher_.launches.size() == 2; }, 3500ms));
   EXPECT_FALSE(hold_.held) << "still held after the launch";
   EXPECT_EQ(hold_.reasons, (std::vector<std::wstring>{L"倒计时结束后关机", L"倒计时结束后关机", L"倒计时结束后关机",
-                                                      L"倒计时结束后重启"}));
+                                                      L"倒计时结束后关机", L"倒计时结束后重启"}));
 
   form_.Text1.SetText(L"5");
   Start();
   ASSERT_TRUE(hold_.held);
   form_.Unload();
   EXPECT_FALSE(hold_.held) << "still held after the window closed";
+
+  static std::vector<std::pair<HANDLE, DWORD>> calls;  // (window, flags), then (registration, 0)
+  calls.clear();
+  struct StandIn {
+    toolkit::RegisterSuspendResumeFunction system_register = std::exchange(
+        toolkit::register_suspend_resume, [](HANDLE window, DWORD flags) -> HPOWERNOTIFY {
+          calls.emplace_back(window, flags);
+          return reinterpret_cast<HPOWERNOTIFY>(&calls);
+        });
+    toolkit::UnregisterSuspendResumeFunction system_unregister =
+        std::exchange(toolkit::unregister_suspend_resume, [](HPOWERNOTIFY registration) -> BOOL {
+          calls.emplace_back(registration, 0);
+          return TRUE;
+        });
+    ~StandIn() {
+      toolkit::register_suspend_resume = system_register;
+      toolkit::unregister_suspend_resume = system_unregister;
+    }
+  } stand_in;
+  form_.Show();
+  const HWND window = form_.hwnd();
+  form_.Unload();
+  EXPECT_EQ(calls, (std::vector<std::pair<HANDLE, DWORD>>{{window, DEVICE_NOTIFY_WINDOW_HANDLE}, {&calls, 0}}));
+}
+
+// Where Windows has no power requests to give, the hold is the thread's execution state,
+// and every release gives it back: else the machine would never idle to sleep again.
+TEST(SystemIdleSleepHold, FallsBackToTheThreadsExecutionStateAndGivesItBack) {
+  static std::vector<EXECUTION_STATE> states;
+  states.clear();
+  struct StandIn {
+    toolkit::PowerCreateRequestFunction system_request =
+        std::exchange(toolkit::power_create_request, [](PREASON_CONTEXT) { return INVALID_HANDLE_VALUE; });
+    toolkit::ExecutionStateFunction system_state =
+        std::exchange(toolkit::set_thread_execution_state, [](EXECUTION_STATE flags) -> EXECUTION_STATE {
+          states.push_back(flags);
+          return ES_CONTINUOUS;
+        });
+    ~StandIn() {
+      toolkit::power_create_request = system_request;
+      toolkit::set_thread_execution_state = system_state;
+    }
+  } stand_in;
+  {
+    toolkit::SystemIdleSleepHold hold;
+    hold.Take(L"a");
+    hold.Take(L"b");  // anew, the old one let go first
+    hold.Release();
+    hold.Release();
+    hold.Take(L"c");
+  }  // and let go with its owner
+  constexpr EXECUTION_STATE kHeld = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+  EXPECT_EQ(states, (std::vector<EXECUTION_STATE>{kHeld, ES_CONTINUOUS, kHeld, ES_CONTINUOUS, kHeld, ES_CONTINUOUS}));
 }
 
 // A minute before the end, a shown window that is minimised or behind another program
