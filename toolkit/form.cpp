@@ -12,56 +12,9 @@ namespace toolkit {
 namespace {
 
 constexpr wchar_t kFormClass[] = L"MorvaneForm";
-// In a key message's lParam: the key was down before this message.
-constexpr LPARAM kKeyWasDown = LPARAM{1} << 30;
-
 // Constant-initialised, so no function-local statics with their guards and locks:
 // forms live on the user-interface thread only.
 std::vector<Form*> live_forms;
-
-std::vector<Form*>& LiveFormList() { return live_forms; }
-
-// The message Form::PreTranslate has handed to the dialog manager, until the thread's
-// message filter has seen it: the dialog manager shows the filter what it is given
-// (Wine's does, and Windows' is known to, though its page does not say so), and the
-// filter must pass that showing on, or it would hand the key back to PreTranslate, and so
-// on until the stack runs out. A filter may be given its own copy of the MSG (Windows'
-// hooks are), so the message is known by what it says, not by its address.
-struct Translating {
-  HWND hwnd;
-  UINT message;
-  WPARAM wparam;
-  LPARAM lparam;
-};
-std::optional<Translating> awaiting_filter;
-
-// Whether the filter is being shown the message PreTranslate is translating; its one
-// showing is used up.
-bool IsPreTranslatesOwn(const MSG& message) {
-  const std::optional<Translating>& own = awaiting_filter;
-  if (!own || own->hwnd != message.hwnd || own->message != message.message || own->wparam != message.wParam ||
-      own->lparam != message.lParam)
-    return false;
-  awaiting_filter.reset();
-  return true;
-}
-
-// While a message box (or a dialog box) runs its own loop, the program's loop and with
-// it Form::PreTranslate see nothing, so another open form (About, beside a box of the
-// main window) would lose Tab, Enter and Esc. The box's loop shows each message to the
-// thread's message filter first; the keys aimed at a form are handled there, as the
-// program's loop would.
-LRESULT CALLBACK KeepFormKeysUnderModalBoxes(int code, WPARAM wparam, LPARAM lparam) {
-  MSG* message = reinterpret_cast<MSG*>(lparam);
-  const bool box_loop = code == MSGF_DIALOGBOX || code == MSGF_MESSAGEBOX;
-  if (box_loop && message && !IsPreTranslatesOwn(*message) && message->message >= WM_KEYFIRST &&
-      message->message <= WM_KEYLAST && Form::PreTranslate(*message))
-    return TRUE;  // handled: the box's loop skips it
-  return ::CallNextHookEx(nullptr, code, wparam, lparam);
-}
-
-// Installed with the first form, for the user-interface thread, until the process ends.
-UniqueHook key_filter;
 
 bool& QuitWhenLastClosed() {
   static bool quit = false;
@@ -69,8 +22,6 @@ bool& QuitWhenLastClosed() {
 }
 
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
-
-TickSchedule::Clock::time_point Now() { return TickSchedule::Clock::now(); }
 
 DWORD FormStyle(const FormOptions& options) {
   if (options.border == Border::None) return WS_POPUP;
@@ -130,56 +81,6 @@ SIZE PictureSize(HBITMAP picture) {
 HighContrastQuery high_contrast_query = &SystemHighContrast;
 FlashFunction flash_window = &::FlashWindowEx;
 
-// ---- Timer ---------------------------------------------------------------------------
-
-Timer::Timer(Form& form, int id, int interval_ms, bool enabled_at_start)
-    : form_(form), id_(id), interval_ms_(interval_ms), enabled_at_start_(enabled_at_start) {
-  form_.timers_.push_back(this);
-}
-
-void Timer::SetEnabled(bool enabled) {
-  if (enabled == enabled_) return;
-  enabled_ = enabled;
-  ++generation_;
-  if (!form_.hwnd_) return;  // armed when the form's window is created
-  if (enabled) {
-    schedule_.Start(Now(), std::chrono::milliseconds(interval_ms_));
-    Arm();
-  } else {
-    ::KillTimer(form_.hwnd_, static_cast<UINT_PTR>(id_));
-  }
-}
-
-void Timer::Arm() {
-  const auto delay = schedule_.DelayFrom(Now()).count();
-  const UINT elapse = static_cast<UINT>(std::clamp<long long>(delay, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
-  // Without coalescing, so the tick comes as close to its due moment as the system allows.
-  ::SetCoalescableTimer(form_.hwnd_, static_cast<UINT_PTR>(id_), elapse, nullptr, TIMERV_NO_COALESCING);
-}
-
-void Timer::OnPlatformTimer() {
-  if (!enabled_) {
-    ::KillTimer(form_.hwnd_, static_cast<UINT_PTR>(id_));
-    return;
-  }
-  if (!schedule_.TakeTick(Now())) {
-    Arm();  // early, or the first firing after a stall: wait for the due moment
-    return;
-  }
-  const unsigned generation = generation_;
-  Arm();
-  if (on_tick_) on_tick_();
-  // The handler may have stopped or restarted the timer, or unloaded the form.
-  if (enabled_ && generation == generation_ && form_.hwnd_) Arm();
-}
-
-void Timer::Reset() {
-  enabled_ = false;
-  ++generation_;
-  // Records the state, and arms the timer when the form's window exists.
-  if (enabled_at_start_) SetEnabled(true);
-}
-
 // ---- Form: life cycle ----------------------------------------------------------------
 
 Form::Form(FormOptions options) : options_(std::move(options)) {}
@@ -193,6 +94,8 @@ Form::~Form() {
     ::DestroyWindow(hwnd);
   }
 }
+
+std::vector<Form*>& Form::LiveFormList() noexcept { return live_forms; }
 
 void Form::SetQuitWhenLastClosed(bool quit) noexcept { QuitWhenLastClosed() = quit; }
 
@@ -246,8 +149,7 @@ void Form::Create() {
     window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     window_class.lpszClassName = kFormClass;
     registered = ::RegisterClassExW(&window_class);
-    // Without it only the keys of a form beside an open box are lost.
-    key_filter.reset(::SetWindowsHookExW(WH_MSGFILTER, &KeepFormKeysUnderModalBoxes, nullptr, ::GetCurrentThreadId()));
+    InstallKeyFilter();
   }
   if (!registered) return;
 
@@ -632,31 +534,6 @@ void Form::OnNcDestroy() {
   auto& live = LiveFormList();
   live.erase(std::remove(live.begin(), live.end(), this), live.end());
   if (live.empty() && QuitWhenLastClosed()) ::PostQuitMessage(0);
-}
-
-bool Form::PreTranslate(MSG& message) {
-  if (!message.hwnd) return false;
-  HWND root = ::GetAncestor(message.hwnd, GA_ROOT);
-  const auto& live = LiveFormList();
-  if (std::none_of(live.begin(), live.end(), [root](const Form* form) { return form->hwnd_ == root; })) return false;
-  // One key stroke, one press: an Enter or Esc that was already down (a repeat, or the
-  // rest of a stroke that began in another window, such as the one that chose the tray
-  // icon and brought this window back) presses nothing.
-  const bool pressing_key = message.wParam == VK_RETURN || message.wParam == VK_ESCAPE;
-  if (message.message == WM_KEYDOWN && pressing_key && (message.lParam & kKeyWasDown)) return true;
-  // Awaited until the dialog manager returns; then whatever an outer call awaits again.
-  const std::optional<Translating> outer =
-      std::exchange(awaiting_filter, Translating{message.hwnd, message.message, message.wParam, message.lParam});
-  const bool handled = ::IsDialogMessageW(root, &message) != FALSE;
-  awaiting_filter = outer;
-  if (message.message == WM_KEYDOWN) {
-    // The dialog manager may have moved the focus (Tab, arrows) and set the buttons'
-    // look its own way; and the key may have closed the form, so it is looked up again.
-    HWND focus = ::GetFocus();
-    for (Form* form : LiveFormList())
-      if (form->hwnd_ == root && (focus == root || ::IsChild(root, focus))) form->ShowDefaultButton(focus);
-  }
-  return handled;
 }
 
 void DrawPicture(HDC dc, HBITMAP picture, const RECT& into) {

@@ -15,7 +15,7 @@
 #include "toolkit/controls.h"
 #include "toolkit/geometry.h"
 #include "toolkit/handles.h"
-#include "toolkit/tick_schedule.h"
+#include "toolkit/timer.h"
 
 namespace toolkit {
 
@@ -45,36 +45,6 @@ extern HighContrastQuery high_contrast_query;
 // in to see it, which Wine does not show.
 using FlashFunction = BOOL(WINAPI*)(PFLASHWINFO);
 extern FlashFunction flash_window;
-
-// A message-driven timer of the user-interface thread. Ticks are scheduled against the
-// moment it was enabled, so they do not drift.
-class Timer {
- public:
-  Timer(Form& form, int id, int interval_ms, bool enabled_at_start);
-  Timer(const Timer&) = delete;
-  Timer& operator=(const Timer&) = delete;
-
-  void OnTick(std::function<void()> handler) { on_tick_ = std::move(handler); }
-  [[nodiscard]] bool Enabled() const noexcept { return enabled_; }
-  // Enabling a running timer changes nothing; disabling stops further ticks.
-  void SetEnabled(bool enabled);
-  [[nodiscard]] int Interval() const noexcept { return interval_ms_; }
-
- private:
-  friend class Form;
-  void Arm();
-  void OnPlatformTimer();
-  void Reset();  // back to the initial state, when the form is created or destroyed
-
-  Form& form_;
-  int id_;
-  int interval_ms_;
-  bool enabled_at_start_;
-  bool enabled_ = false;
-  unsigned generation_ = 0;
-  TickSchedule schedule_;
-  std::function<void()> on_tick_;
-};
 
 class Form {
  public:
@@ -124,6 +94,10 @@ class Form {
   friend class Control;
   friend class Timer;
 
+  static std::vector<Form*>& LiveFormList() noexcept;
+  [[nodiscard]] static Form* LiveForm(HWND root) noexcept;  // the live form of that window, or none
+  static void InstallKeyFilter();
+  static LRESULT CALLBACK FilterBoxKeys(int code, WPARAM wparam, LPARAM lparam);
   static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
   LRESULT HandleMessage(UINT message, WPARAM wparam, LPARAM lparam);
 

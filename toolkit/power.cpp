@@ -37,7 +37,8 @@ PowerNotices::PowerNotices(HWND window)
 std::optional<DisplayState> ConsoleDisplayState(LPARAM setting) {
   const auto* notice = reinterpret_cast<const POWERBROADCAST_SETTING*>(setting);
   DWORD state = 0;
-  if (!notice || notice->PowerSetting != kConsoleDisplayState || notice->DataLength != sizeof state) return std::nullopt;
+  if (!notice || notice->PowerSetting != kConsoleDisplayState || notice->DataLength != sizeof state)
+    return std::nullopt;
   std::memcpy(&state, notice->Data, sizeof state);  // Data is a byte array, not aligned for a DWORD
   if (state > 2) return std::nullopt;
   return static_cast<DisplayState>(state);

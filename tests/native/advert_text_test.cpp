@@ -92,9 +92,9 @@ TEST(AdvertUtf8, DecodesAndStripsTheBom) {
 
 TEST(AdvertUtf8, EachMaximalIllFormedSubpartBecomesOneReplacement) {
   const auto decode = [](std::string_view bytes) { return adverts::DecodeUtf8(bytes); };
-  EXPECT_EQ(decode("a\xE4\xBDz"), u"a\uFFFDz");                        // truncated three-byte form
-  EXPECT_EQ(decode("\xC0\xAF"), u"\uFFFD\uFFFD");                      // overlong
-  EXPECT_EQ(decode("\xE0\x80\x80"), u"\uFFFD\uFFFD\uFFFD");            // overlong, three bytes
+  EXPECT_EQ(decode("a\xE4\xBDz"), u"a\uFFFDz");              // truncated three-byte form
+  EXPECT_EQ(decode("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong
+  EXPECT_EQ(decode("\xE0\x80\x80"), u"\uFFFD\uFFFD\uFFFD");  // overlong, three bytes
   EXPECT_EQ(decode("\xE0\x9F\xBF"), u"\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(decode("\xF0\x8F\xBF\xBF"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // overlong, four bytes
   EXPECT_EQ(decode("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");            // a surrogate

@@ -26,8 +26,10 @@ TEST(RefusalText, NamesTheCommandAndTheCodeAndWhatFollows) {
 // Another shutdown or restart is already on its way: the computer may well go down, just
 // not by this command, so the box must not say it will not.
 TEST(RefusalText, AShutdownAlreadyScheduledHasWordsOfItsOwn) {
-  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 1190), L"Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。");
-  EXPECT_EQ(RefusalText(PowerMode::Restart, 1190), L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。");
+  EXPECT_EQ(RefusalText(PowerMode::Shutdown, 1190),
+            L"Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。");
+  EXPECT_EQ(RefusalText(PowerMode::Restart, 1190),
+            L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。");
 }
 
 // A warning naming the wrong mode would send the user away on a wrong belief.

@@ -767,8 +767,8 @@ TEST_F(MainForm, IdleSleepWaitsForTheCountdownAndAWakeShowsIt) {
   static std::vector<std::pair<HANDLE, DWORD>> calls;  // (window, flags), then (registration, 0)
   calls.clear();
   struct StandIn {
-    toolkit::RegisterSuspendResumeFunction system_register = std::exchange(
-        toolkit::register_suspend_resume, [](HANDLE window, DWORD flags) -> HPOWERNOTIFY {
+    toolkit::RegisterSuspendResumeFunction system_register =
+        std::exchange(toolkit::register_suspend_resume, [](HANDLE window, DWORD flags) -> HPOWERNOTIFY {
           calls.emplace_back(window, flags);
           return reinterpret_cast<HPOWERNOTIFY>(&calls);
         });

@@ -223,8 +223,9 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   SendIconMessage(form, WM_LBUTTONDBLCLK);
   ::SendMessageW(form.Option2.hwnd(), BM_CLICK, 0, 0);
   count_from(L"61", L"61", true);
-  const std::wstring warning = L"Morvane关机|计算机将在 60 秒后重启，所有程序都会被关闭，未保存的内容将会丢失。"
-                               L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。|2";  // NIIF_WARNING
+  const std::wstring warning =
+      L"Morvane关机|计算机将在 60 秒后重启，所有程序都会被关闭，未保存的内容将会丢失。"
+      L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。|2";  // NIIF_WARNING
   EXPECT_EQ(shell.Notices(), std::vector<std::wstring>{warning});
   EXPECT_EQ(Module1::nid.uFlags, 7u) << "a later change of the icon would show it again";
 
