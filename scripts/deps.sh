@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Installs, with apt-get, whatever this machine lacks to build the program and run it
-# under Wine. Does nothing (and needs no network) when everything is there already.
+# Installs, with apt-get, whatever this machine lacks to build the program, sign its
+# download and run it under Wine. Does nothing (and needs no network) when everything is
+# there already.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest python3
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
+  osslsigncode openssl
 )
 
 missing=()
