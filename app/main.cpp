@@ -13,8 +13,14 @@
 #include "toolkit/message_loop.h"
 #include "toolkit/power.h"
 #include "toolkit/process.h"
+#include "toolkit/running_copy.h"
 
 namespace {
+
+// What a later start of the program in this logon session finds the running copy by.
+constexpr wchar_t kRunningCopyName[] = L"Local\\MorvaneShutdown.RunningCopy";
+// How long a later start waits for the running copy's answer before starting as usual.
+constexpr std::chrono::seconds kHandOverPatience{1};
 
 // How long ago this process was started, which the load's time limit counts from.
 std::chrono::milliseconds SinceProcessStart() {
@@ -47,6 +53,9 @@ void LoadDllsFromTheSystemFolderOnly() { ::SetDefaultDllDirectories(LOAD_LIBRARY
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   LoadDllsFromTheSystemFolderOnly();  // before any window, control or COM call
+  // A copy that runs already, perhaps out of sight behind Windows 11's ^, shows its window
+  // instead of a second countdown starting beside it.
+  if (toolkit::HandOverToRunningCopy(kRunningCopyName, kHandOverPatience)) return 0;
   if (!toolkit::LoadCommonControls()) {
     // No window can be made without it. (Where comctl32 itself is missing, even the box
     // may fail, its controls being comctl32's: the program ends all the same.)
@@ -63,6 +72,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   main_window::main main_form({launcher, prompter, app::kPublisherHost, &inet1, &sleep_hold});
   main_form.SetAboutWindow(&about_form);
   app::ld splash(main_form);
+  toolkit::RunningCopy running_copy(kRunningCopyName, [&] {
+    // At its splash, the main window shows once it has loaded, as ever.
+    if (!splash.IsLoaded()) main_form.Show();
+  });
 
   toolkit::Form::SetQuitWhenLastClosed(true);
   splash.Show();

@@ -161,16 +161,17 @@ void main::Display_Change(toolkit::DisplayState state) {
   if (was_off && state == toolkit::DisplayState::On) User_Resume();
 }
 
-// A minute before the end of a countdown that began further off: hidden in the tray, it
-// would otherwise close every program without saving and without a word. Shown, its
-// taskbar button asks for a look unless it is in front already; nothing takes the focus.
+// A minute before the end: hidden in the tray, the countdown would otherwise close every
+// program without saving and without a word. Shown, its taskbar button asks for a look
+// unless it is in front already. Where the notice would not be seen (notifications off,
+// focus assist, a full-screen game, or a shell that refused it) the window itself comes
+// up instead. Nothing takes the focus.
 void main::Countdown_Warning() {
-  warning_due_ = false;
-  if (IsVisible()) {
-    FlashUntilInFront();
-    return;
+  if (!IsVisible()) {
+    if (tray_.Notify(Caption(), WarningText(CountdownMode()))) return;
+    ShowWithoutActivating();
   }
-  (void)tray_.Notify(Caption(), WarningText(CountdownMode()));
+  FlashUntilInFront();
 }
 
 void main::SetCounting(bool counting) {
@@ -260,8 +261,6 @@ void main::Command1_Click() {
   const std::optional<std::int64_t> count = seconds::ReadValue(Text1.Text());
   if (!count) ShowError(L"请输入正确的时间！");
   if (!has_mode || !count || !IsLoaded()) return;
-  // Once per countdown, and only for one with a minute to warn in.
-  if (!Timer1.Enabled()) warning_due_ = *count > seconds::kWarningSeconds;
   SetCounting(true);
 }
 
@@ -311,7 +310,8 @@ void main::Timer1_Timer() {
   const std::wstring text = Text1.Text();
   if (auto next = seconds::TickText(text)) {
     Text1.SetText(*next);
-    if (warning_due_ && seconds::ReadValue(*next) == seconds::kWarningSeconds) Countdown_Warning();
+    // At every step into the last minute, whenever the count was set above it.
+    if (seconds::ReadValue(text) == seconds::kWarningSeconds + 1 && IsLoaded()) Countdown_Warning();
     return;
   }
   // Zero, nothing, or no number: the count never goes below zero; at zero it is over.

@@ -136,8 +136,6 @@ class main final : public toolkit::Form {
   bool display_off_ = false;             // as the last notice of the display said
   // The mode idle sleep is held off for; none while nothing is held.
   std::optional<PowerMode> held_for_;
-  // Whether this countdown still owes its warning a minute before the end.
-  bool warning_due_ = false;
 };
 
 }  // namespace main_window

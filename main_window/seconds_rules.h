@@ -11,7 +11,7 @@ namespace main_window::seconds {
 
 inline constexpr std::size_t kMaxLength = 7;
 inline constexpr std::wstring_view kResetText = L"60";
-// A countdown that began above it warns when it steps to it.
+// A countdown warns at every step from above it to it.
 inline constexpr std::int64_t kWarningSeconds = 60;
 
 // Digits and backspace reach the field; every other typed character is discarded.

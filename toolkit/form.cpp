@@ -120,6 +120,10 @@ void Form::Hide() {
   if (hwnd_) ::ShowWindow(hwnd_, SW_HIDE);
 }
 
+void Form::ShowWithoutActivating() {
+  if (hwnd_) ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+}
+
 void Form::FlashUntilInFront() const {
   if (!hwnd_ || (::GetForegroundWindow() == hwnd_ && !::IsIconic(hwnd_))) return;
   FLASHWINFO flash{};

@@ -56,6 +56,9 @@ class Form {
   // Creates (running Form_Load) if needed, then shows and activates the window.
   void Show();
   void Hide();
+  // Shows a loaded window, restored if minimised, without taking the focus from the
+  // program the user works in.
+  void ShowWithoutActivating();
   // Flashes the window's taskbar button until the window comes to the front, unless it
   // is there already and not minimised: Windows keeps the foreground for the program
   // the user works in.

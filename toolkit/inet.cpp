@@ -175,7 +175,7 @@ std::optional<InetResponse> Exchange(const Transfer& transfer) {
   if (!connection || !transfer.GoOn()) return std::nullopt;
 
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
-                INTERNET_FLAG_NO_AUTH;
+                INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
   if (target.secure) flags |= INTERNET_FLAG_SECURE;
   const wchar_t* accept[] = {L"*/*", nullptr};
   const InternetHandle request(

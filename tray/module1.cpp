@@ -99,8 +99,12 @@ void TrayIcon::Delete() {
   icon_.reset();
 }
 
+NotificationStateQuery query_notification_state = &::SHQueryUserNotificationState;
+
 bool TrayIcon::Notify(std::wstring_view title, std::wstring_view text) {
   if (!owner_ || !shown_) return false;
+  QUERY_USER_NOTIFICATION_STATE state{};
+  if (FAILED(query_notification_state(&state)) || state != QUNS_ACCEPTS_NOTIFICATIONS) return false;
   NOTIFYICONDATAW& record = Module1::nid;
   // Only this change shows it: the record's flags are put back at once, so that a later
   // change of the icon never shows the notification again. uTimeout shares its place with

@@ -47,8 +47,10 @@ class TrayIcon {
   [[nodiscard]] bool Restore();
   void Delete();
   // Shows a notification from the icon (a toast on Windows 10 and 11, a balloon before)
-  // with the warning icon and the sound Windows gives it. False when the icon is not in
-  // the notification area or the shell refused.
+  // with the warning icon and the sound Windows gives it. False, and nothing sent, when
+  // Windows would not show it now (notifications off, focus assist, a full-screen
+  // program, presentation mode...); false too when the icon is not in the notification
+  // area or the shell refused, which it does not for the cases before.
   [[nodiscard]] bool Notify(std::wstring_view title, std::wstring_view text);
   // Whether the shell took the icon at the last try.
   [[nodiscard]] bool Shown() const noexcept { return shown_; }
@@ -62,6 +64,11 @@ class TrayIcon {
   bool shown_ = false;
   toolkit::UniqueIcon icon_;  // the record's picture, freed only after the shell was told
 };
+
+// Whether Windows would show a notification now (SHQueryUserNotificationState): the
+// shell's answer, unless a test stands in for it.
+using NotificationStateQuery = HRESULT(WINAPI*)(QUERY_USER_NOTIFICATION_STATE*);
+extern NotificationStateQuery query_notification_state;
 
 // The message the shell broadcasts when its taskbar has been (re)created.
 [[nodiscard]] UINT TaskbarCreatedMessage();

@@ -821,15 +821,7 @@ TEST(SystemIdleSleepHold, FallsBackToTheThreadsExecutionStateAndGivesItBack) {
 // A minute before the end, a shown window that is minimised or behind another program
 // asks for a look through its taskbar button; nothing is shown, nothing takes the focus.
 TEST_F(MainForm, AMinuteBeforeTheEndAWindowOutOfSightFlashes) {
-  static std::vector<HWND> flashes;  // those flashed until they come to the front
-  flashes.clear();
-  struct StandIn {
-    toolkit::FlashFunction system = std::exchange(toolkit::flash_window, [](PFLASHWINFO info) -> BOOL {
-      if (info->dwFlags == (FLASHW_ALL | FLASHW_TIMERNOFG)) flashes.push_back(info->hwnd);
-      return TRUE;
-    });
-    ~StandIn() { toolkit::flash_window = system; }
-  } stand_in;
+  const test_support::RecordingFlash flash;
   for (bool minimised : {true, false}) {
     form_.Timer1.SetEnabled(false);
     form_.Show();
@@ -841,7 +833,7 @@ TEST_F(MainForm, AMinuteBeforeTheEndAWindowOutOfSightFlashes) {
     ::SetForegroundWindow(minimised ? form_.hwnd() : other.get());
     if (minimised) ::ShowWindow(form_.hwnd(), SW_MINIMIZE);
     ASSERT_TRUE(WaitForField(L"59", 3000ms));
-    EXPECT_EQ(flashes, std::vector<HWND>(minimised ? 1 : 2, form_.hwnd())) << "flashed at every step, or never";
+    EXPECT_EQ(flash.Flashed(), std::vector<HWND>(minimised ? 1 : 2, form_.hwnd())) << "flashed at every step, or never";
   }
   EXPECT_TRUE(prompter_.prompts.empty());
 }

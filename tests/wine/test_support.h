@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "toolkit/form.h"
 #include "toolkit/handles.h"
 #include "toolkit/message_box.h"
 #include "toolkit/message_loop.h"
@@ -100,6 +101,25 @@ class ScriptedPrompter final : public toolkit::Prompter {
   milliseconds open_for{0};
   std::function<void()> while_open;  // called between the messages dispatched while open
   int open = 0;
+};
+
+// Stands in for FlashWindowEx, which Wine does not show: notes each window flashed until
+// it comes to the front.
+class RecordingFlash {
+ public:
+  RecordingFlash() : system_(std::exchange(toolkit::flash_window, &Flash)) { flashed_.clear(); }
+  ~RecordingFlash() { toolkit::flash_window = system_; }
+  RecordingFlash(const RecordingFlash&) = delete;
+  RecordingFlash& operator=(const RecordingFlash&) = delete;
+  [[nodiscard]] const std::vector<HWND>& Flashed() const noexcept { return flashed_; }
+
+ private:
+  static BOOL WINAPI Flash(PFLASHWINFO info) {
+    if (info->dwFlags == (FLASHW_ALL | FLASHW_TIMERNOFG)) flashed_.push_back(info->hwnd);
+    return TRUE;
+  }
+  static inline std::vector<HWND> flashed_;
+  toolkit::FlashFunction system_;
 };
 
 // Keeps no machine awake: records each hold taken (anew, or renamed) and whether one is held.

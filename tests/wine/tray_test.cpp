@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -65,6 +66,7 @@ class BusyShell {
   explicit BusyShell(int refusals, bool carried_out_anyway = false) {
     refusals_left_ = refusals;
     carried_out_anyway_ = carried_out_anyway;
+    refuses_notices_ = false;
     notices_.clear();
     previous_ = std::exchange(Module1::shell_notify_icon, &Call);
   }
@@ -73,6 +75,8 @@ class BusyShell {
   BusyShell& operator=(const BusyShell&) = delete;
 
   [[nodiscard]] int RefusalsLeft() const noexcept { return refusals_left_; }
+  // From now on every notification is refused, as a shell may refuse it.
+  void RefuseNotices(bool refuse) noexcept { refuses_notices_ = refuse; }
   [[nodiscard]] DWORD LastCall() const noexcept { return last_call_; }
   // The notifications shown: title, text and flags run together.
   [[nodiscard]] const std::vector<std::wstring>& Notices() const noexcept { return notices_; }
@@ -80,9 +84,11 @@ class BusyShell {
  private:
   static BOOL WINAPI Call(DWORD message, PNOTIFYICONDATAW data) {
     last_call_ = message;
-    if (message == NIM_MODIFY && (data->uFlags & NIF_INFO))
+    if (message == NIM_MODIFY && (data->uFlags & NIF_INFO)) {
       notices_.push_back(std::wstring(data->szInfoTitle) + L"|" + data->szInfo + L"|" +
                          std::to_wstring(data->dwInfoFlags));
+      if (refuses_notices_) return FALSE;
+    }
     if (refusals_left_ <= 0) return ::Shell_NotifyIconW(message, data);
     --refusals_left_;
     if (carried_out_anyway_) (void)::Shell_NotifyIconW(message, data);
@@ -91,6 +97,7 @@ class BusyShell {
 
   static inline int refusals_left_ = 0;
   static inline bool carried_out_anyway_ = false;
+  static inline bool refuses_notices_ = false;
   static inline DWORD last_call_ = 0;
   static inline std::vector<std::wstring> notices_;
   Module1::ShellNotifyIconFunction previous_ = nullptr;
@@ -205,24 +212,27 @@ TEST_F(TrayTest, RealMouseMovesOverTheWindowDoNothingEvenWhereXIsTheDoubleClickC
   EXPECT_FALSE(form.IsVisible());
 }
 
-// Hidden, a countdown that began above a minute warns once, through the icon, as it steps
-// to 60; not one begun at 60, nor one whose window is shown.
+// Hidden, a countdown warns through the icon at every step from 61 to 60, also when it
+// was raised above a minute after 开始计时; not one never above it, nor one whose window is
+// shown. Where Windows would not show the notice (focus assist, a full-screen program...)
+// or the shell refuses it, the window comes up instead, without the focus, and flashes.
 TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillRestores) {
   BusyShell shell(0);
-  const auto count_from = [&](const wchar_t* start, const wchar_t* then, bool hidden) {
+  const auto count_from = [&](const wchar_t* start, const wchar_t* then, bool hidden, HWND front = nullptr) {
     form.Timer1.SetEnabled(false);
     form.Text1.SetText(start);
     ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
     form.Text1.SetText(then);
     if (hidden) ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
-    EXPECT_TRUE(PumpUntil([&] { return form.Text1.Text() == L"59"; }, 3000ms));
+    if (front) ::SetForegroundWindow(front);
+    EXPECT_TRUE(PumpUntil([&] { return form.Text1.Text() == L"59"; }, 5000ms));
   };
   count_from(L"61", L"61", false);
-  count_from(L"60", L"61", true);
-  EXPECT_TRUE(shell.Notices().empty()) << "told while shown, or for a countdown begun at 60";
+  count_from(L"60", L"60", true);
+  EXPECT_TRUE(shell.Notices().empty()) << "told while shown, or for a countdown never above a minute";
   SendIconMessage(form, WM_LBUTTONDBLCLK);
   ::SendMessageW(form.Option2.hwnd(), BM_CLICK, 0, 0);
-  count_from(L"61", L"61", true);
+  count_from(L"30", L"63", true);
   const std::wstring warning =
       L"Morvane关机|计算机将在 60 秒后重启，所有程序都会被关闭，未保存的内容将会丢失。"
       L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。|2";  // NIIF_WARNING
@@ -240,6 +250,28 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   EXPECT_FALSE(form.IsVisible());
   SendIconMessage(form, WM_LBUTTONDBLCLK);
   EXPECT_TRUE(form.IsVisible());
+
+  const test_support::RecordingFlash flash;
+  const toolkit::UniqueWindow other(
+      ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
+  struct Busy {  // Windows' answer while a full-screen program runs
+    tray::NotificationStateQuery system =
+        std::exchange(tray::query_notification_state, [](QUERY_USER_NOTIFICATION_STATE* state) -> HRESULT {
+          *state = QUNS_BUSY;
+          return S_OK;
+        });
+    ~Busy() { tray::query_notification_state = system; }
+  };
+  for (bool busy : {true, false}) {
+    std::optional<Busy> stand_in;
+    if (busy) stand_in.emplace();
+    shell.RefuseNotices(!busy);
+    count_from(L"61", L"61", true, other.get());
+    EXPECT_TRUE(form.IsVisible()) << (busy ? "busy" : "refused") << ": the window stayed hidden";
+    EXPECT_EQ(::GetForegroundWindow(), other.get()) << "the window took the focus";
+  }
+  EXPECT_EQ(flash.Flashed(), std::vector<HWND>(2, form.hwnd()));
+  EXPECT_EQ(shell.Notices().size(), 2u) << "a notice sent while Windows would not show it";
 }
 
 TEST_F(TrayTest, TheIconKeepsTheShellsSizeAcrossWindowDpiChangesAndIsLoadedAgainWithTheTaskbar) {
