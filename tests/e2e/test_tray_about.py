@@ -181,6 +181,19 @@ class TrayIconTest(FreshProgramCase):
             self.assertTrue(wait_until(self.main_visible, 3), "the keyboard's select on the icon did not show main")
             self.assertEqual(d.wrect(MAIN), place, "main came back somewhere else")
 
+        with self.subTest("a second start brings the hidden copy forward and ends without a window"):
+            d.click(MAIN, COMMAND4)
+            self.assertTrue(wait_until(lambda: not self.main_visible(), 3), "最小化 did not hide the main window")
+            second = ProgramRun(session(), self.driver)
+            self.addCleanup(second.stop)
+            second.start()
+            self.assertTrue(wait_until(self.main_visible, 10), "a second start left the running copy hidden")
+            self.assertTrue(wait_until(lambda: second.proc.poll() is not None, 10), "the second copy is still running")
+            self.assertEqual(second.proc.returncode, 0)
+            self.assertEqual((d.count(MAIN), d.count(SPLASH), self.icon_count()), (1, 0, 1))
+            self.assertEqual(d.pid(MAIN), self.prog.win_pid, "the main window is not the first copy's")
+            self.assertEqual(d.wrect(MAIN), place, "main came back somewhere else")
+
         clicked = self.start_countdown()
         d.click(MAIN, COMMAND4)
         self.assertTrue(wait_until(lambda: not self.main_visible(), 3), "最小化 did not hide the main window")

@@ -156,19 +156,27 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   // Esc still closes it while a box of the main window runs its own loop (whose timer
   // types), with the message filter handed copies as on Windows: the box shows the key to
   // the filter, which hands it to the dialog manager, which shows it once more, and no more.
+  // In the box itself an Enter held since before it opened presses nothing; a fresh one
+  // presses OK.
   const test_support::CopyingMessageFilter filter;
   static HWND about_ok = nullptr;
+  static int step = 0;
+  static bool open_after_held_enter = false;
   about_ok = about_form.Command1.hwnd();
+  step = 0;
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
-    if (about_ok)
-      ::PostMessageW(std::exchange(about_ok, nullptr), WM_KEYDOWN, VK_ESCAPE, 1);
-    else
-      ::PostMessageW(::FindWindowW(L"#32770", L"Morvane box"), WM_COMMAND, IDOK, 0);
+    HWND box = ::FindWindowW(L"#32770", L"Morvane box");
+    if (step == 2) open_after_held_enter = ::IsWindow(box);
+    if (step == 0) ::PostMessageW(about_ok, WM_KEYDOWN, VK_ESCAPE, 1);
+    if (step == 1 || step == 2) ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, step == 1 ? 1 | (1 << 30) : 1);
+    if (step++ > 2) ::PostMessageW(box, WM_COMMAND, IDOK, 0);  // never left open
   });
   toolkit::MessageBoxPrompter().MsgBox(form.hwnd(), L"", toolkit::kCriticalOk, L"Morvane box");
   ::KillTimer(nullptr, timer);
   EXPECT_FALSE(about_form.IsLoaded()) << "Esc never reached About beside the box";
   EXPECT_EQ(filter.Deepest(), 2) << "the filter handed a key back to the dialog manager";
+  EXPECT_TRUE(open_after_held_enter) << "an Enter held down pressed the box's OK";
+  EXPECT_EQ(step, 3) << "a fresh Enter left the box open";
 }
 
 TEST_F(AboutTest, OutlivesTheMainWindowAndTheLastWindowClosedEndsTheForms) {
