@@ -2,7 +2,6 @@
 // options, Enter and Esc), under the message boxes too, and one key stroke, one press.
 #include <windows.h>
 
-#include <algorithm>
 #include <optional>
 #include <utility>
 
