@@ -72,15 +72,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   main_window::main main_form({launcher, prompter, app::kPublisherHost, &inet1, &sleep_hold});
   main_form.SetAboutWindow(&about_form);
   app::ld splash(main_form);
-  toolkit::RunningCopy running_copy(kRunningCopyName, [&] {
-    // At its splash, the main window shows once it has loaded, as ever.
-    if (!splash.IsLoaded()) main_form.Show();
-  });
 
   toolkit::Form::SetQuitWhenLastClosed(true);
   splash.Show();
   // The requests go out while the splash shows; the main window's load takes their
   // answers. The whole wait is bounded from process start.
   main_form.BeginAdvertFetch(toolkit::InetClock::now() - SinceProcessStart() + adverts::kLoadBudget);
+  // Found by later starts from here on: after the splash, which it would otherwise delay.
+  toolkit::RunningCopy running_copy(kRunningCopyName, [&] {
+    // At its splash, the main window shows once it has loaded, as ever.
+    if (!splash.IsLoaded()) main_form.Show();
+  });
   return toolkit::RunMessageLoop();
 }
