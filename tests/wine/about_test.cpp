@@ -121,10 +121,8 @@ TEST_F(AboutTest, OkAndTheCloseBoxBothCloseItAndItOpensAfreshAfterwards) {
 // for the system and announces the change as Windows does.
 TEST_F(AboutTest, UnderHighContrastTheRedNoticeTakesTheSystemsColoursAndFollowsAChange) {
   static bool high_contrast = false;
-  struct StandIn {
-    toolkit::HighContrastQuery system = std::exchange(toolkit::high_contrast_query, [] { return high_contrast; });
-    ~StandIn() { toolkit::high_contrast_query = system; }
-  } stand_in;
+  const test_support::StandIn<toolkit::HighContrastQuery> stand_in(toolkit::high_contrast_query,
+                                                                   [] { return high_contrast; });
   ClickAbout();
   HDC dc = ::CreateCompatibleDC(nullptr);
   const auto text_colour = [&](const toolkit::Control& label) {

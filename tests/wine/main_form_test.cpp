@@ -766,22 +766,16 @@ TEST_F(MainForm, IdleSleepWaitsForTheCountdownAndAWakeShowsIt) {
 
   static std::vector<std::pair<HANDLE, DWORD>> calls;  // (window, flags), then (registration, 0)
   calls.clear();
-  struct StandIn {
-    toolkit::RegisterSuspendResumeFunction system_register =
-        std::exchange(toolkit::register_suspend_resume, [](HANDLE window, DWORD flags) -> HPOWERNOTIFY {
-          calls.emplace_back(window, flags);
-          return reinterpret_cast<HPOWERNOTIFY>(&calls);
-        });
-    toolkit::UnregisterSuspendResumeFunction system_unregister =
-        std::exchange(toolkit::unregister_suspend_resume, [](HPOWERNOTIFY registration) -> BOOL {
-          calls.emplace_back(registration, 0);
-          return TRUE;
-        });
-    ~StandIn() {
-      toolkit::register_suspend_resume = system_register;
-      toolkit::unregister_suspend_resume = system_unregister;
-    }
-  } stand_in;
+  const test_support::StandIn<toolkit::RegisterSuspendResumeFunction> registers(
+      toolkit::register_suspend_resume, [](HANDLE window, DWORD flags) -> HPOWERNOTIFY {
+        calls.emplace_back(window, flags);
+        return reinterpret_cast<HPOWERNOTIFY>(&calls);
+      });
+  const test_support::StandIn<toolkit::UnregisterSuspendResumeFunction> unregisters(
+      toolkit::unregister_suspend_resume, [](HPOWERNOTIFY registration) -> BOOL {
+        calls.emplace_back(registration, 0);
+        return TRUE;
+      });
   form_.Show();
   const HWND window = form_.hwnd();
   form_.Unload();
@@ -793,19 +787,13 @@ TEST_F(MainForm, IdleSleepWaitsForTheCountdownAndAWakeShowsIt) {
 TEST(SystemIdleSleepHold, FallsBackToTheThreadsExecutionStateAndGivesItBack) {
   static std::vector<EXECUTION_STATE> states;
   states.clear();
-  struct StandIn {
-    toolkit::PowerCreateRequestFunction system_request =
-        std::exchange(toolkit::power_create_request, [](PREASON_CONTEXT) { return INVALID_HANDLE_VALUE; });
-    toolkit::ExecutionStateFunction system_state =
-        std::exchange(toolkit::set_thread_execution_state, [](EXECUTION_STATE flags) -> EXECUTION_STATE {
-          states.push_back(flags);
-          return ES_CONTINUOUS;
-        });
-    ~StandIn() {
-      toolkit::power_create_request = system_request;
-      toolkit::set_thread_execution_state = system_state;
-    }
-  } stand_in;
+  const test_support::StandIn<toolkit::PowerCreateRequestFunction> no_requests(
+      toolkit::power_create_request, [](PREASON_CONTEXT) { return INVALID_HANDLE_VALUE; });
+  const test_support::StandIn<toolkit::ExecutionStateFunction> recorded(toolkit::set_thread_execution_state,
+                                                                        [](EXECUTION_STATE flags) -> EXECUTION_STATE {
+                                                                          states.push_back(flags);
+                                                                          return ES_CONTINUOUS;
+                                                                        });
   {
     toolkit::SystemIdleSleepHold hold;
     hold.Take(L"a");

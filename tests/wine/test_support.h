@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "toolkit/form.h"
@@ -103,14 +104,26 @@ class ScriptedPrompter final : public toolkit::Prompter {
   int open = 0;
 };
 
+// Puts a test's function where the program calls one of Windows' (a seam such as
+// toolkit::flash_window) for the scope, and Windows' back after.
+template <typename Function>
+class StandIn {
+ public:
+  StandIn(Function& seam, Function test_function) : seam_(seam), system_(std::exchange(seam, test_function)) {}
+  ~StandIn() { seam_ = system_; }
+  StandIn(const StandIn&) = delete;
+  StandIn& operator=(const StandIn&) = delete;
+
+ private:
+  Function& seam_;
+  Function system_;
+};
+
 // Stands in for FlashWindowEx, which Wine does not show: notes each window flashed until
 // it comes to the front.
 class RecordingFlash {
  public:
-  RecordingFlash() : system_(std::exchange(toolkit::flash_window, &Flash)) { flashed_.clear(); }
-  ~RecordingFlash() { toolkit::flash_window = system_; }
-  RecordingFlash(const RecordingFlash&) = delete;
-  RecordingFlash& operator=(const RecordingFlash&) = delete;
+  RecordingFlash() { flashed_.clear(); }
   [[nodiscard]] const std::vector<HWND>& Flashed() const noexcept { return flashed_; }
 
  private:
@@ -119,7 +132,7 @@ class RecordingFlash {
     return TRUE;
   }
   static inline std::vector<HWND> flashed_;
-  toolkit::FlashFunction system_;
+  StandIn<toolkit::FlashFunction> stand_in_{toolkit::flash_window, &Flash};
 };
 
 // Keeps no machine awake: records each hold taken (anew, or renamed) and whether one is held.

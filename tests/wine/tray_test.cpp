@@ -254,17 +254,13 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   const test_support::RecordingFlash flash;
   const toolkit::UniqueWindow other(
       ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
-  struct Busy {  // Windows' answer while a full-screen program runs
-    tray::NotificationStateQuery system =
-        std::exchange(tray::query_notification_state, [](QUERY_USER_NOTIFICATION_STATE* state) -> HRESULT {
-          *state = QUNS_BUSY;
-          return S_OK;
-        });
-    ~Busy() { tray::query_notification_state = system; }
+  const auto busy_shell = [](QUERY_USER_NOTIFICATION_STATE* state) -> HRESULT {
+    *state = QUNS_BUSY;  // Windows' answer while a full-screen program runs
+    return S_OK;
   };
   for (bool busy : {true, false}) {
-    std::optional<Busy> stand_in;
-    if (busy) stand_in.emplace();
+    const test_support::StandIn<tray::NotificationStateQuery> stand_in(
+        tray::query_notification_state, busy ? busy_shell : tray::query_notification_state);
     shell.RefuseNotices(!busy);
     count_from(L"61", L"61", true, other.get());
     EXPECT_TRUE(form.IsVisible()) << (busy ? "busy" : "refused") << ": the window stayed hidden";
