@@ -174,6 +174,9 @@ std::optional<InetResponse> Exchange(const Transfer& transfer) {
                                                             nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection || !transfer.GoOn()) return std::nullopt;
 
+  // The site may move from http to https: WinINet on Windows refuses that redirect
+  // (12039) unless told to follow it, as Wine's does anyway. The https leg's certificate is
+  // checked as ever; the way back down to http stays refused.
   DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI |
                 INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS;
   if (target.secure) flags |= INTERNET_FLAG_SECURE;
