@@ -2,11 +2,7 @@
 # ("<hash>  <name>", LF line ends), so `sha256sum -c SHA256SUMS` checks the download.
 # The zip is still in CPack's work folder here; CPack then copies it, bytes unchanged,
 # to the output folder, where SHA256SUMS goes.
-if(CPACK_OUTPUT_FILE_PREFIX)
-  set(folder "${CPACK_OUTPUT_FILE_PREFIX}")
-else()
-  set(folder "${CPACK_PACKAGE_DIRECTORY}")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/output_folder.cmake")
 set(sums "")
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   file(SHA256 "${package}" hash)

@@ -14,11 +14,7 @@ if("$ENV{SIGN_PFX}" STREQUAL "")
   return()
 endif()
 
-if(CPACK_OUTPUT_FILE_PREFIX)
-  set(folder "${CPACK_OUTPUT_FILE_PREFIX}")
-else()
-  set(folder "${CPACK_PACKAGE_DIRECTORY}")
-endif()
+include("${CMAKE_CURRENT_LIST_DIR}/output_folder.cmake")
 set(program "${CPACK_TEMPORARY_DIRECTORY}/MorvaneShutdown.exe")
 set(signed "${CPACK_TOPLEVEL_DIRECTORY}/MorvaneShutdown.signed.exe")
 
