@@ -33,18 +33,12 @@ with open(config, "w") as f:
 default_tsa = throwaway
 [throwaway]
 serial = {work}/serial
-crypto_device = builtin
 signer_cert = {cert}
 signer_key = {key}
 certs = {chain}
 signer_digest = sha256
 default_policy = 1.2.3.4.1
 digests = sha256, sha384, sha512
-accuracy = secs:1
-ordering = no
-tsa_name = yes
-ess_cert_id_chain = no
-ess_cert_id_alg = sha256
 """)
 
 
