@@ -19,13 +19,13 @@ unset SIGN_PFX SIGN_PKCS11_MODULE SIGN_KEY SIGN_CERTS SIGN_PASSWORD_FILE SIGN_TI
 # PKCS#12 file, and a time-stamping certificate.
 printf 'pass word\n' >"$tmp/pass"
 openssl req -x509 -newkey rsa:2048 -nodes -subj /CN=Throwaway-CA -keyout "$tmp/ca.key" -out "$tmp/ca.pem" 2>/dev/null
-issue() { # $1: the name, $2: the extended key usage
+certify() { # $1: the name, $2: the extended key usage
   openssl req -newkey rsa:2048 -nodes -subj "/CN=Throwaway-$1" -keyout "$tmp/$1.key" -out "$tmp/csr" 2>/dev/null
   printf 'keyUsage=critical,digitalSignature\nextendedKeyUsage=%s\n' "$2" >"$tmp/ext"
   openssl x509 -req -in "$tmp/csr" -CA "$tmp/ca.pem" -CAkey "$tmp/ca.key" -CAcreateserial -extfile "$tmp/ext" -out "$tmp/$1.pem" 2>/dev/null
 }
-issue Signer codeSigning
-issue TSA critical,timeStamping
+certify Signer codeSigning
+certify TSA critical,timeStamping
 openssl pkcs12 -export -inkey "$tmp/Signer.key" -in "$tmp/Signer.pem" -certfile "$tmp/ca.pem" -passout "file:$tmp/pass" -out "$tmp/cert.pfx"
 cat "$tmp/Signer.pem" "$tmp/ca.pem" >"$tmp/chain.pem"
 pfx=(SIGN_PFX="$tmp/cert.pfx" SIGN_PASSWORD_FILE="$tmp/pass")
