@@ -5,6 +5,10 @@
 namespace main_window {
 namespace {
 
+// ERROR_ACCESS_DENIED: the account lacks the right to shut the computer down.
+constexpr std::uint32_t kAccessDenied = 5;
+// ERROR_SHUTDOWN_IN_PROGRESS: Windows is shutting down or restarting already.
+constexpr std::uint32_t kShutdownInProgress = 1115;
 // ERROR_SHUTDOWN_IS_SCHEDULED: `shutdown` finds one already on its way.
 constexpr std::uint32_t kShutdownIsScheduled = 1190;
 
@@ -47,7 +51,17 @@ std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
   const std::wstring refused = shutdown ? L"Windows 没有接受关机命令" : L"Windows 没有接受重启命令";
   const std::wstring code = L"（代码 " + CodeText(exit_code) + L"）";
   if (exit_code == kShutdownIsScheduled) return refused + L"：已有一次关机或重启在计划中" + code + L"。";
+  if (exit_code == kShutdownInProgress) return refused + L"：关机或重启已经在进行中" + code + L"。";
+  if (exit_code == kAccessDenied)
+    return refused + (shutdown ? L"：此帐户无权关闭这台计算机" : L"：此帐户无权重启这台计算机") +
+           L"；在受管理的计算机上，这由管理员决定" + code + L"。";
   return refused + code + (shutdown ? L"，计算机不会关机。" : L"，计算机不会重启。");
+}
+
+std::wstring_view StillRunningText(PowerMode mode) noexcept {
+  if (mode == PowerMode::Shutdown)
+    return L"关机命令没有运行完毕，计算机可能不会关机。这台计算机可能禁止运行命令，例如由管理员禁止。";
+  return L"重启命令没有运行完毕，计算机可能不会重启。这台计算机可能禁止运行命令，例如由管理员禁止。";
 }
 
 std::wstring BrowserCommandLine(std::wstring_view host) { return L"explorer.exe " + adverts::PublisherUrl(host); }

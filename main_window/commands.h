@@ -21,9 +21,13 @@ inline constexpr int kLaunchShowStyle = 2;
 // programs close without saving, and how to stop it.
 [[nodiscard]] std::wstring_view WarningText(PowerMode mode) noexcept;
 // Told when the power command ran and ended with a non-zero exit code: Windows did not
-// accept it, and the computer will not shut down (or restart) because of it. 1190, a
-// shutdown or restart already scheduled, is named as such.
+// accept it, and the computer will not shut down (or restart) because of it. 1190 (a
+// shutdown or restart already scheduled), 5 (access denied) and 1115 (a shutdown already
+// under way) say why in words of their own.
 [[nodiscard]] std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code);
+// Told when the power command is still running long after its start: it did not finish,
+// and running commands may be blocked on this computer.
+[[nodiscard]] std::wstring_view StillRunningText(PowerMode mode) noexcept;
 
 // "explorer.exe" + one space + the address of the publisher's site (host may carry a ":port").
 [[nodiscard]] std::wstring BrowserCommandLine(std::wstring_view host);

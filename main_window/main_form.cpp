@@ -31,8 +31,6 @@ constexpr int kTrayRetries = 5;
 // When the shutdown or restart command cannot be started.
 constexpr wchar_t kCannotShutDown[] = L"无法启动关机命令。";
 constexpr wchar_t kCannotRestart[] = L"无法启动重启命令。";
-// Posted by a power command's watch when the command has ended (see toolkit::ExitWatch).
-constexpr UINT kPowerCommandEnded = WM_APP + 1;
 
 }  // namespace
 
@@ -114,6 +112,18 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
     PowerCommand_End(static_cast<DWORD>(wparam), static_cast<DWORD>(lparam));
     return 0;
   }
+  if (message == kPowerCommandStillRunning) {
+    PowerCommand_StillRunning(static_cast<DWORD>(lparam));
+    return 0;
+  }
+  if (message == WM_QUERYENDSESSION) {
+    Session_Ending(true);
+    return TRUE;  // the user's (or the command's) wish to end it stands
+  }
+  if (message == WM_ENDSESSION) {
+    Session_Ending(wparam != FALSE);  // FALSE: someone refused, and the session goes on
+    return 0;
+  }
   if (message == WM_POWERBROADCAST) {
     Power_Broadcast(wparam, lparam);
     return TRUE;
@@ -162,17 +172,24 @@ void main::Display_Change(toolkit::DisplayState state) {
 }
 
 // A minute before the end: hidden in the tray, the countdown would otherwise close every
-// program without saving and without a word. Shown, its taskbar button asks for a look
-// unless it is in front already. Where the notice would not be seen (notifications off,
-// focus assist, a full-screen game, or a shell that refused it) the window itself comes
-// up instead. Nothing takes the focus.
+// program without saving and without a word. The window itself comes up, above the
+// other windows where Windows lets it, because no notice is sure to be seen: Windows
+// swallows one under focus assist (do not disturb), which it turns on by itself during
+// games and full-screen programs, and under notifications turned off for the program,
+// and the shell's notification state says "accepts" all the same. The notice goes too,
+// where that state lets it. Shown or not, the taskbar button asks for a look unless the
+// window is in front already. Nothing takes the focus: the user may be typing.
 void main::Countdown_Warning() {
   if (!IsVisible()) {
-    if (tray_.Notify(Caption(), WarningText(CountdownMode()))) return;
     ShowWithoutActivating();
+    (void)tray_.Notify(Caption(), WarningText(CountdownMode()));
   }
   FlashUntilInFront();
 }
+
+// From Windows' first question on, nothing more is told; should the end be called off,
+// what goes wrong is told again.
+void main::Session_Ending(bool ending) { session_ending_ = ending; }
 
 void main::SetCounting(bool counting) {
   Timer1.SetEnabled(counting);
@@ -224,6 +241,7 @@ void main::ShowError(std::wstring_view prompt) {
 // after the user went on to another program, which Windows keeps in front of ours: the
 // box goes on top of it, and the taskbar button flashes.
 void main::ShowPowerError(std::wstring_view prompt) {
+  if (session_ending_) return;
   if (IsLoaded() && (!IsVisible() || ::IsIconic(hwnd()))) Show();
   FlashUntilInFront();
   services_.prompter.MsgBox(hwnd(), prompt, toolkit::kCriticalOk | toolkit::kInFront, toolkit::kErrorTitle);
@@ -240,18 +258,33 @@ void main::LaunchPowerCommand(PowerMode mode) {
   }
   // A watch that could not be set up tells nothing, and no handle pins its process id
   // any more: kept, it could take the end of a later command given the same id.
-  if (watch->Watching()) power_commands_.push_back({mode, std::move(*watch)});
+  if (!watch->Watching()) return;
+  watch->TellIfStillRunning(services_.command_patience, kPowerCommandStillRunning);
+  power_commands_.push_back({mode, std::move(*watch)});
+}
+
+std::vector<main::PowerCommand>::iterator main::WatchedCommand(DWORD id) {
+  return std::find_if(power_commands_.begin(), power_commands_.end(),
+                      [id](const PowerCommand& command) { return command.watch.Id() == id; });
 }
 
 // `shutdown` refuses with a non-zero code (one already scheduled, access denied, the
 // command interpreter disabled): the user must not walk away trusting it.
 void main::PowerCommand_End(DWORD exit_code, DWORD id) {
-  const auto ended = std::find_if(power_commands_.begin(), power_commands_.end(),
-                                  [id](const PowerCommand& command) { return command.watch.Id() == id; });
+  const auto ended = WatchedCommand(id);
   if (ended == power_commands_.end()) return;  // one this window no longer watches
   const PowerMode mode = ended->mode;
   power_commands_.erase(ended);  // before the box, whose loop may bring further ends
   if (exit_code != 0) ShowPowerError(RefusalText(mode, exit_code));
+}
+
+// A command that hangs (the command interpreter disabled by policy, waiting for a key in
+// its minimised window; a stuck AutoRun; a security program's question) neither shuts the
+// computer down nor ends. It is told once, and left alone: ended, or started again, it
+// could do what the user or the administrator did not want. Its end is still watched.
+void main::PowerCommand_StillRunning(DWORD id) {
+  const auto running = WatchedCommand(id);
+  if (running != power_commands_.end()) ShowPowerError(StillRunningText(running->mode));
 }
 
 // Start: needs a mode and a count; the countdown goes on from whatever the field holds.

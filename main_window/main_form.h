@@ -3,6 +3,7 @@
 // the copyright line. The countdown lives here; the field is the counter.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,8 +20,19 @@
 
 namespace main_window {
 
+// How long a power command may run before the user is told that it did not finish:
+// `shutdown` itself returns within a second or two, but a command interpreter the
+// administrator disabled waits for a key in its minimised window, for ever.
+inline constexpr std::chrono::seconds kPowerCommandPatience{15};
+
+// Posted by a power command's watch (see toolkit::ExitWatch), with the command's id as
+// lParam: it ended, with its exit code as wParam; or it is still running at the end of
+// its patience.
+inline constexpr UINT kPowerCommandEnded = WM_APP + 1;
+inline constexpr UINT kPowerCommandStillRunning = WM_APP + 2;
+
 // What the main window reaches outside itself; tests replace the launcher, the prompter
-// and the sleep hold.
+// and the sleep hold, and may wait longer for a command they never end.
 struct Services {
   toolkit::Launcher& launcher;
   toolkit::Prompter& prompter;
@@ -28,6 +40,7 @@ struct Services {
   toolkit::Inet* inet1 = nullptr;  // the advertisement fetch; none leaves the built-in texts
   // Holds off idle sleep while the countdown runs; none leaves sleep as it is.
   toolkit::IdleSleepHold* sleep_hold = nullptr;
+  std::chrono::milliseconds command_patience = kPowerCommandPatience;
 };
 
 // Control ids, also what UI automation sees.
@@ -111,6 +124,8 @@ class main final : public toolkit::Form {
   void ShowPowerError(std::wstring_view prompt);
   void LaunchPowerCommand(PowerMode mode);
   void PowerCommand_End(DWORD exit_code, DWORD id);
+  void PowerCommand_StillRunning(DWORD id);
+  void Session_Ending(bool ending);
   bool AddTrayIcon();
   void AfterTrayAdd(bool in);
   void TrayRetry_Timer();
@@ -132,6 +147,10 @@ class main final : public toolkit::Form {
     toolkit::ExitWatch watch;
   };
   std::vector<PowerCommand> power_commands_;
+  [[nodiscard]] std::vector<PowerCommand>::iterator WatchedCommand(DWORD id);  // or end()
+  // Windows has begun to end the session: the shutdown is under way, and no box may
+  // hold it up or tell of a failure that no longer matters.
+  bool session_ending_ = false;
   toolkit::PowerNotices power_notices_;  // while loaded
   bool display_off_ = false;             // as the last notice of the display said
   // The mode idle sleep is held off for; none while nothing is held.

@@ -1,16 +1,32 @@
-# Run by CPack after packaging/stamp.cmake and before it writes the zip: when SIGN_PFX
-# names a PKCS#12 file, signs the staged program (Authenticode, SHA-256) with
-# osslsigncode, so that Windows can name its publisher. Without SIGN_PFX it does nothing.
+# Run by CPack after packaging/stamp.cmake and before it writes the zip: when a
+# code-signing certificate is given, signs the staged program (Authenticode, SHA-256)
+# with osslsigncode, so that Windows can name its publisher. Given none, it does nothing.
 #
-# Everything comes from the environment of the package command, never from the cache:
-#   SIGN_PFX            the certificate and its private key, a PKCS#12 (.pfx/.p12) file
-#   SIGN_PASSWORD_FILE  a file holding that file's password (osslsigncode reads it itself,
-#                       so the password is on no command line and in no log)
-#   SIGN_TIMESTAMP_URL  optional, an RFC 3161 time-stamp server
+# Everything comes from the environment of the package command, never from the cache.
+# The key comes one of two ways, never both:
+#   SIGN_PFX            the certificate and its private key, a PKCS#12 (.pfx/.p12) file;
+# or a key that never leaves its hardware token or signing service:
+#   SIGN_PKCS11_MODULE  the token's or the service's PKCS#11 library
+#   SIGN_KEY            the key, as a PKCS#11 URI (RFC 7512: pkcs11:token=...;object=...)
+#   SIGN_CERTS          the certificate with its chain, a PEM file
+# and either way:
+#   SIGN_PASSWORD_FILE  a file holding the PKCS#12 file's password or the token's PIN
+#                       (osslsigncode reads it itself, so it is on no command line and
+#                       in no log)
+#   SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server, or "none" to sign without a
+#                       time-stamp on purpose. Required: an untime-stamped signature
+#                       counts as no signature once the certificate expires.
 # The signing time is the zip's date (SOURCE_DATE_EPOCH, set by stamp.cmake): with the
-# same certificate and no time-stamp server, two signings give the same bytes.
+# same key and no time-stamp, two signings give the same bytes, whichever way the key
+# comes. A time-stamp changes only the signature, never the program under it.
 
-if("$ENV{SIGN_PFX}" STREQUAL "")
+set(token_given "")
+foreach(variable SIGN_PKCS11_MODULE SIGN_KEY SIGN_CERTS)
+  if(NOT "$ENV{${variable}}" STREQUAL "")
+    list(APPEND token_given ${variable})
+  endif()
+endforeach()
+if("$ENV{SIGN_PFX}" STREQUAL "" AND NOT token_given)
   return()
 endif()
 
@@ -26,17 +42,80 @@ function(signing_failed why)
   message(FATAL_ERROR "Signing MorvaneShutdown.exe failed: ${why}\nNo zip was made.")
 endfunction()
 
+if(NOT "$ENV{SIGN_PFX}" STREQUAL "" AND token_given)
+  string(REPLACE ";" ", " token_given "${token_given}")
+  signing_failed("both SIGN_PFX and ${token_given} are set. Give the key one way only: a PKCS#12 file (SIGN_PFX), or a key behind PKCS#11 (SIGN_PKCS11_MODULE, SIGN_KEY and SIGN_CERTS).")
+endif()
+
+# What each route needs, and what each setting must name.
+if(token_given)
+  set(route "Signing with a key behind PKCS#11")
+  set(files SIGN_PKCS11_MODULE SIGN_CERTS SIGN_PASSWORD_FILE)
+  set(SIGN_PASSWORD_FILE_is "the file holding the token's PIN")
+else()
+  set(route "Signing with SIGN_PFX")
+  set(files SIGN_PFX SIGN_PASSWORD_FILE)
+  set(SIGN_PASSWORD_FILE_is "the file holding the certificate's password")
+endif()
+set(SIGN_PKCS11_MODULE_is "the token's or the signing service's PKCS#11 library")
+set(SIGN_CERTS_is "the certificate with its chain, a PEM file")
+set(SIGN_KEY_is "the key, as a PKCS#11 URI (pkcs11:token=...;object=...)")
+
 # CPack runs in the build folder, where a relative path would quietly mean something else.
-foreach(variable SIGN_PFX SIGN_PASSWORD_FILE)
+foreach(variable IN LISTS files)
   set(path "$ENV{${variable}}")
   if(path STREQUAL "")
-    signing_failed("SIGN_PFX is set, so ${variable} must name the file holding the certificate's password.")
+    signing_failed("${route} needs ${variable} too: ${${variable}_is}.")
   elseif(NOT IS_ABSOLUTE "${path}")
     signing_failed("${variable} must be an absolute path, not ${path}.")
   elseif(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
     signing_failed("${variable} names ${path}, which is not a file.")
   endif()
+  # Hashed only to learn whether it can be read; the hash goes nowhere.
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E sha256sum "${path}" RESULT_VARIABLE unreadable OUTPUT_QUIET ERROR_QUIET)
+  if(NOT unreadable EQUAL 0)
+    signing_failed("${variable} names ${path}, which cannot be read.")
+  endif()
 endforeach()
+
+if(token_given)
+  set(uri "$ENV{SIGN_KEY}")
+  if(uri STREQUAL "")
+    signing_failed("${route} needs SIGN_KEY too: ${SIGN_KEY_is}.")
+  elseif(NOT uri MATCHES "^pkcs11:")
+    signing_failed("SIGN_KEY must be ${SIGN_KEY_is}, not ${uri}.")
+  elseif(uri MATCHES "[;?&]pin-value=")
+    # It would stand on osslsigncode's command line, where other users can read it.
+    signing_failed("SIGN_KEY holds the PIN (pin-value). Leave it out of the URI and put it in the file SIGN_PASSWORD_FILE names.")
+  endif()
+  set(which "the key ${uri} through $ENV{SIGN_PKCS11_MODULE}")
+  set(causes "a wrong PIN (which counts against the token's tries), a URI that finds no key, certificates in SIGN_CERTS that are not the key's, or no OpenSSL pkcs11 engine (libengine-pkcs11-openssl)")
+  set(module "$ENV{SIGN_PKCS11_MODULE}")
+  set(certs "$ENV{SIGN_CERTS}")
+  # In an argument list a value keeps its semicolons (a URI's separators) only escaped.
+  foreach(value uri module certs)
+    string(REPLACE ";" "\\;" ${value} "${${value}}")
+  endforeach()
+  set(key -pkcs11module "${module}" -certs "${certs}" -key "${uri}")
+else()
+  set(which "$ENV{SIGN_PFX}")
+  set(causes "a wrong password, or a file that is not a PKCS#12 certificate with its private key")
+  string(REPLACE ";" "\\;" pfx "$ENV{SIGN_PFX}")
+  set(key -pkcs12 "${pfx}")
+endif()
+
+# Windows holds an untime-stamped signature valid only while its certificate is: after
+# that the program counts as unsigned, and Smart App Control blocks the download.
+set(url "$ENV{SIGN_TIMESTAMP_URL}")
+if(url STREQUAL "")
+  signing_failed("SIGN_TIMESTAMP_URL is not set. Without a time-stamp the signature would count as unsigned once the certificate expires. Set it to the CA's RFC 3161 time-stamp server, or to none to sign without a time-stamp on purpose (a test certificate).")
+elseif(url STREQUAL "none")
+  set(timestamp "")
+elseif(url MATCHES "^https?://[^ ;]+$")
+  set(timestamp -ts "${url}")
+else()
+  signing_failed("SIGN_TIMESTAMP_URL must be the http:// or https:// address of an RFC 3161 time-stamp server, or none, not ${url}.")
+endif()
 
 find_program(MORVANE_OSSLSIGNCODE osslsigncode)
 if(NOT MORVANE_OSSLSIGNCODE)
@@ -46,22 +125,21 @@ if(NOT EXISTS "${program}")
   signing_failed("the staged program is missing: ${program}")
 endif()
 
-set(timestamp "")
-if(NOT "$ENV{SIGN_TIMESTAMP_URL}" STREQUAL "")
-  set(timestamp -ts "$ENV{SIGN_TIMESTAMP_URL}")
-endif()
-
 file(REMOVE "${signed}")
 execute_process(
-  COMMAND "${MORVANE_OSSLSIGNCODE}" sign
-          -pkcs12 "$ENV{SIGN_PFX}" -readpass "$ENV{SIGN_PASSWORD_FILE}"
+  COMMAND "${MORVANE_OSSLSIGNCODE}" sign ${key} -readpass "$ENV{SIGN_PASSWORD_FILE}"
           -h sha256 -time "$ENV{SOURCE_DATE_EPOCH}" ${timestamp}
           -in "${program}" -out "${signed}"
   RESULT_VARIABLE result
   OUTPUT_VARIABLE output
   ERROR_VARIABLE output)
 if(NOT result EQUAL 0 OR NOT EXISTS "${signed}")
-  signing_failed("osslsigncode could not sign with $ENV{SIGN_PFX}: a wrong password, a file that is not a PKCS#12 certificate with its private key, or an unreachable time-stamp server. It said:\n${output}")
+  if(timestamp)
+    string(APPEND causes "; or the time-stamp server ${url} did not answer or refused")
+  endif()
+  # As it is: the error message below would wrap its lines.
+  message(NOTICE "osslsigncode said:\n${output}")
+  signing_failed("osslsigncode could not sign with ${which}: ${causes}. What it said is above.")
 endif()
 
 # The signed file replaces the staged one with the mode install() gives a program, so
@@ -69,4 +147,8 @@ endif()
 file(RENAME "${signed}" "${program}")
 file(CHMOD "${program}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
-message(STATUS "Signed MorvaneShutdown.exe with $ENV{SIGN_PFX}")
+if(timestamp)
+  message(STATUS "Signed MorvaneShutdown.exe with ${which}, time-stamped by ${url}")
+else()
+  message(STATUS "Signed MorvaneShutdown.exe with ${which}, without a time-stamp (SIGN_TIMESTAMP_URL=none)")
+endif()

@@ -23,7 +23,7 @@ python3 tests/check_imports.py build/windows/MorvaneShutdown.exe
 echo "== reproducible download (the program and its zip, built twice and compared)"
 bash scripts/repro.sh
 
-echo "== signed download (a throwaway certificate, through the package command)"
+echo "== signed download (a throwaway certificate and token, a local time-stamp authority, through the package command)"
 bash scripts/signing.sh
 
 source scripts/wine-env.sh "$root/build/wineprefix-test"

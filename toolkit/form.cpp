@@ -121,7 +121,13 @@ void Form::Hide() {
 }
 
 void Form::ShowWithoutActivating() {
-  if (hwnd_) ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+  if (!hwnd_) return;
+  ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+  // Shown again, a hidden or minimised window keeps its old place in the z-order, below
+  // every window used since. SetWindowPos moves it to the top only for a process that may
+  // set the foreground window (its Remarks); for any other the window stays where it
+  // was, and the caller's flashing taskbar button is what asks for a look.
+  ::SetWindowPos(hwnd_, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 }
 
 void Form::FlashUntilInFront() const {

@@ -57,7 +57,7 @@ class Form {
   void Show();
   void Hide();
   // Shows a loaded window, restored if minimised, without taking the focus from the
-  // program the user works in.
+  // program the user works in, and above the other windows where Windows allows it.
   void ShowWithoutActivating();
   // Flashes the window's taskbar button until the window comes to the front, unless it
   // is there already and not minimised: Windows keeps the foreground for the program

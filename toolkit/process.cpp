@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -98,14 +99,27 @@ ExitWatch& ExitWatch::operator=(ExitWatch&& other) noexcept {
     process_ = std::move(other.process_);
     notice_ = std::move(other.notice_);
     wait_ = std::move(other.wait_);
+    patience_wait_ = std::move(other.patience_wait_);
     id_ = other.id_;
   }
   return *this;
 }
 
+void ExitWatch::TellIfStillRunning(std::chrono::milliseconds patience, UINT message) {
+  patience_wait_.reset();  // waits for a callback under way, which may read the message
+  if (!wait_) return;
+  notice_->still_running_message = message;
+  const auto ms = static_cast<DWORD>(std::clamp<long long>(patience.count(), 0, INFINITE - 1));
+  HANDLE wait = nullptr;
+  // A second wait on the same handle, with a time-out: it ends either way, once.
+  if (::RegisterWaitForSingleObject(&wait, process_.get(), &ExitWatch::Waited, notice_.get(), ms, WT_EXECUTEONLYONCE))
+    patience_wait_.reset(wait);
+}
+
 void ExitWatch::Stop() noexcept {
-  // The order matters: the pool's thread may be reading the notice and the handle until
-  // the wait is unregistered.
+  // The order matters: the pool's threads may be reading the notice and the handle until
+  // the waits are unregistered.
+  patience_wait_.reset();
   wait_.reset();
   notice_.reset();
   process_.reset();
@@ -121,6 +135,14 @@ void CALLBACK ExitWatch::Ended(void* context, BOOLEAN /*timed_out*/) {
   if (!::GetExitCodeProcess(notice.process, &code)) code = 0;
   // A window destroyed meanwhile simply refuses the post.
   ::PostMessageW(notice.window, notice.message, static_cast<WPARAM>(code), static_cast<LPARAM>(notice.id));
+}
+
+// On a thread of the pool, at the end of the patience or at the program's end, whichever
+// comes first: only the first is told.
+void CALLBACK ExitWatch::Waited(void* context, BOOLEAN timed_out) {
+  if (!timed_out) return;
+  const Notice& notice = *static_cast<const Notice*>(context);
+  ::PostMessageW(notice.window, notice.still_running_message, 0, static_cast<LPARAM>(notice.id));
 }
 
 }  // namespace toolkit

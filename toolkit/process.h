@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@ namespace toolkit {
 // wParam and the watch's Id() as lParam. The watch owns the process handle. Dropping it
 // ends the wait first (waiting for a notice being posted at that very moment), then
 // closes the handle, so a watch dropped before the program ended posts nothing later.
+// It can also tell, once, that the program is still running some time after its start.
 class ExitWatch {
  public:
   // Watches nothing and posts nothing; what a launcher that starts nothing hands out.
@@ -38,20 +40,29 @@ class ExitWatch {
   [[nodiscard]] DWORD Id() const noexcept { return id_; }
   [[nodiscard]] bool Watching() const noexcept { return static_cast<bool>(wait_); }
 
+  // Posts `message` to the watch's window once, with 0 as wParam and Id() as lParam, if
+  // the program is still running `patience` from now; nothing if it ends before, or if
+  // the watch watches nothing. A later end is posted as usual. Asked again, the earlier
+  // request is dropped.
+  void TellIfStillRunning(std::chrono::milliseconds patience, UINT message);
+
  private:
-  // What the pool's thread reads; it stays put while the watch itself moves.
+  // What the pool's threads read; it stays put while the watch itself moves.
   struct Notice {
     HANDLE process;
     HWND window;
     UINT message;
     DWORD id;
+    UINT still_running_message = 0;
   };
   static void CALLBACK Ended(void* notice, BOOLEAN timed_out);
-  void Stop() noexcept;  // the wait, then the notice, then the handle
+  static void CALLBACK Waited(void* notice, BOOLEAN timed_out);
+  void Stop() noexcept;  // the waits, then the notice, then the handle
 
   UniqueKernelHandle process_;
   std::unique_ptr<Notice> notice_;
   UniqueWait wait_;
+  UniqueWait patience_wait_;
   DWORD id_ = 0;
 };
 

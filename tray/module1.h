@@ -48,9 +48,10 @@ class TrayIcon {
   void Delete();
   // Shows a notification from the icon (a toast on Windows 10 and 11, a balloon before)
   // with the warning icon and the sound Windows gives it. False, and nothing sent, when
-  // Windows would not show it now (notifications off, focus assist, a full-screen
-  // program, presentation mode...); false too when the icon is not in the notification
-  // area or the shell refused, which it does not for the cases before.
+  // the shell's notification state says it would not show it now (a full-screen program,
+  // presentation mode, quiet time...); false too when the icon is not in the notification
+  // area or the shell refused. True does not mean seen: that state knows nothing of focus
+  // assist or of notifications turned off for the program.
   [[nodiscard]] bool Notify(std::wstring_view title, std::wstring_view text);
   // Whether the shell took the icon at the last try.
   [[nodiscard]] bool Shown() const noexcept { return shown_; }

@@ -22,7 +22,7 @@ from controls import (ABOUT, COMMAND1, COMMAND2, COMMAND3, COMMAND4, ERROR_BOX, 
                       SHUTDOWN_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE, SW_SHOWMINIMIZED,
                       TEXT1)
 from harness import (STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, local_publisher, session,
-                     stub_exit_code, tools_dir, wait_until)
+                     stub_exit_code, stub_target, tools_dir, wait_until)
 
 VK_RETURN = 0x0D
 STARTF_USESHOWWINDOW = 0x1
@@ -30,7 +30,8 @@ STARTF_USESHOWWINDOW = 0x1
 MSG_TOO_BIG = "输入的数字过大"
 MSG_BAD_TIME = "请输入正确的时间！"
 MSG_NO_MODE = "请选择模式"
-MSG_RESTART_REFUSED = "Windows 没有接受重启命令（代码 5），计算机不会重启。"
+MSG_RESTART_REFUSED = "Windows 没有接受重启命令：此帐户无权重启这台计算机；在受管理的计算机上，这由管理员决定（代码 5）。"
+MSG_RESTART_STILL_RUNNING = "重启命令没有运行完毕，计算机可能不会重启。这台计算机可能禁止运行命令，例如由管理员禁止。"
 
 WS_POPUP = 0x80000000
 WS_CAPTION = 0x00C00000
@@ -513,6 +514,24 @@ class RefusedCommandTest(ProgramCase):
         self.zero_launches(RESTART_CMD)
         self.expect_box(MSG_RESTART_REFUSED)
         self.assertEqual(len(self.prog.launches()), self.before + 2)
+
+        # A command that does not end (the command prompt disabled by policy) is told once
+        # after the wait; its end, when the test lets it end, is told as any other.
+        hang = stub_target(session().prefix, "cmd.exe").parent / "hang.txt"
+        self.addCleanup(hang.unlink, missing_ok=True)
+        hang.write_text("", encoding="ascii")
+        self.zero_launches(RESTART_CMD)
+        self.assertEqual(d.msgbox(40), MSG_RESTART_STILL_RUNNING)
+        print(f"\n[ timing ] still-running box seen {time.time() - self.prog.launches()[-1].ms / 1000:.1f} s "
+              "after the command started")
+        self.assertEqual(d.msgcount(), 1, "more than one message box")
+        d.msgboxok()
+        self.assertTrue(wait_until(lambda: d.msgcount() == 0, 3), "message box did not close")
+        time.sleep(1)
+        self.assertEqual(d.msgcount(), 0, "a second box")
+        hang.unlink()
+        self.expect_box(MSG_RESTART_REFUSED)
+        self.assertEqual(len(self.prog.launches()), self.before + 3, "the command was started again")
         # An accepted command (exit code 0) is silent: PlantedProgramsTest sees no box.
 
 

@@ -13,7 +13,10 @@
 //   <folder of this exe>\t<current folder>\t<command line>
 //
 // It exits with 0, or with the number written in exitcode.txt beside it, so the tests
-// can have Windows refuse a command (1190: a shutdown is already scheduled).
+// can have Windows refuse a command (1190: a shutdown is already scheduled). While a
+// hang.txt lies beside it, it does not end, as a command interpreter that the
+// administrator disabled waits for a key: the test ends it by removing the file (and
+// it gives up by itself after two minutes, should a test leave the file behind).
 
 #undef _WIN32_WINNT
 #define _WIN32_WINNT 0x0A00
@@ -130,9 +133,16 @@ void record_launch() {
   CloseHandle(h);
 }
 
+// Waits while hang.txt lies beside this exe.
+void hang_while_asked() {
+  const std::wstring marker = own_folder() + L"hang.txt";
+  for (int i = 0; i < 1200 && GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES; ++i) Sleep(100);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   record_launch();
+  hang_while_asked();
   return static_cast<int>(exit_code());
 }

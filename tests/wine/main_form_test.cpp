@@ -35,7 +35,8 @@ constexpr wchar_t kChooseMode[] = L"请选择模式";
 constexpr wchar_t kEnterTime[] = L"请输入正确的时间！";
 constexpr wchar_t kCannotShutDown[] = L"无法启动关机命令。";
 constexpr wchar_t kCannotRestart[] = L"无法启动重启命令。";
-constexpr wchar_t kShutdownRefused[] = L"Windows 没有接受关机命令（代码 5），计算机不会关机。";
+constexpr wchar_t kShutdownRefused[] =
+    L"Windows 没有接受关机命令：此帐户无权关闭这台计算机；在受管理的计算机上，这由管理员决定（代码 5）。";
 constexpr wchar_t kRestartScheduled[] = L"Windows 没有接受重启命令：已有一次关机或重启在计划中（代码 1190）。";
 constexpr unsigned kInFront = 16 | MB_SETFOREGROUND | MB_TOPMOST;  // a power command's box
 
@@ -48,7 +49,9 @@ class MainForm : public testing::Test {
     RecordingLauncher launcher;
     ScriptedPrompter prompter;
     RecordingSleepHold hold;
-    main_window::main form{{launcher, prompter, L"host:8080", nullptr, &hold}};
+    // The recorder's commands never end unless a test ends them: none is told as still
+    // running unless a test says so.
+    main_window::main form{{launcher, prompter, L"host:8080", nullptr, &hold, std::chrono::hours(1)}};
     // The state straight after the first Show, before any test touched it.
     std::wstring first_text;
     bool first_option1 = false;
@@ -571,6 +574,22 @@ TEST_F(MainForm, APowerCommandErrorBringsAHiddenWindowBackFirst) {
   Pump(200ms);
   Wake();
   EXPECT_FALSE(form_.IsVisible());
+  EXPECT_EQ(prompter_.prompts.size(), 1u);
+
+  // Once Windows ends the session nothing is told, neither a command still running nor
+  // one refused nor one not started, until the end is called off.
+  prompter_.prompts.clear();
+  form_.Text1.SetText(L"0");
+  const std::size_t last = launcher_.launches.size() - 1;
+  ::SendMessageW(form_.hwnd(), WM_QUERYENDSESSION, 0, 0);
+  ::PostMessageW(form_.hwnd(), main_window::kPowerCommandStillRunning, 0, launcher_.launches[last].id);
+  ASSERT_TRUE(launcher_.End(last, 1190));
+  launcher_.fails = true;
+  form_.Text1.SetText(L"00");
+  Pump(200ms);
+  EXPECT_TRUE(prompter_.prompts.empty()) << "told while the session ends";
+  ::SendMessageW(form_.hwnd(), WM_ENDSESSION, FALSE, 0);
+  form_.Text1.SetText(L"000");
   EXPECT_EQ(prompter_.prompts.size(), 1u);
 }
 

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstring>
 #include <cwchar>
 #include <optional>
@@ -318,7 +319,8 @@ TEST_F(Process, AWatchedLaunchPostsItsExitCodeOnce) {
     ASSERT_TRUE(notice) << "no notice of the end";
     EXPECT_EQ(notice->first, c.code);
     EXPECT_EQ(notice->second, static_cast<LPARAM>(id));
-    EXPECT_FALSE(window.Next(300)) << "the end was told twice";
+    watches[0].TellIfStillRunning(std::chrono::milliseconds(100), kEnded);  // ended: nothing to tell
+    EXPECT_FALSE(window.Next(300)) << "the end was told twice, or told as still running";
   }
   const std::vector<Noted> noted = WaitForLaunches(system / L"launches.log", 3);
   ASSERT_EQ(noted.size(), 3u);
@@ -326,8 +328,9 @@ TEST_F(Process, AWatchedLaunchPostsItsExitCodeOnce) {
   EXPECT_EQ(noted[2].command_line, "cmd.exe /c echo x");
 }
 
-// A watch dropped (or replaced) while its program runs closes the handle and never
-// posts; without a window it watches nothing.
+// A program still running at the end of the patience is told once, with 0. A watch
+// dropped (or replaced) while its program runs closes the handle and never posts;
+// without a window it watches nothing.
 TEST_F(Process, ADroppedWatchClosesTheHandleAndPostsNothing) {
   TempFolder folder;
   Plant(folder / L"cmd.exe");
@@ -340,6 +343,9 @@ TEST_F(Process, ADroppedWatchClosesTheHandleAndPostsNothing) {
     watch.emplace(std::move(running.process), 42, window.hwnd(), kEnded);
     EXPECT_TRUE(watch->Watching());
     EXPECT_EQ(watch->Id(), 42u);
+    watch->TellIfStillRunning(std::chrono::milliseconds(200), kEnded);
+    EXPECT_EQ(window.Next(10000), (std::pair<WPARAM, LPARAM>{0, 42}));
+    EXPECT_FALSE(window.Next(300)) << "told twice";
     watch.reset();
     EXPECT_FALSE(IsOpenHandle(handle));
   }

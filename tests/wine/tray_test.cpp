@@ -214,8 +214,8 @@ TEST_F(TrayTest, RealMouseMovesOverTheWindowDoNothingEvenWhereXIsTheDoubleClickC
 
 // Hidden, a countdown warns through the icon at every step from 61 to 60, also when it
 // was raised above a minute after 开始计时; not one never above it, nor one whose window is
-// shown. Where Windows would not show the notice (focus assist, a full-screen program...)
-// or the shell refuses it, the window comes up instead, without the focus, and flashes.
+// shown. Its window comes up as well, above the window in front but without the focus,
+// and flashes: Windows may swallow a notice it said it would show (focus assist).
 TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillRestores) {
   BusyShell shell(0);
   const auto count_from = [&](const wchar_t* start, const wchar_t* then, bool hidden, HWND front = nullptr) {
@@ -224,7 +224,10 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
     ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
     form.Text1.SetText(then);
     if (hidden) ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
-    if (front) ::SetForegroundWindow(front);
+    if (front) {  // the user went on to another window, which is now above ours
+      ::SetForegroundWindow(front);
+      ::SetWindowPos(front, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    }
     EXPECT_TRUE(PumpUntil([&] { return form.Text1.Text() == L"59"; }, 5000ms));
   };
   count_from(L"61", L"61", false);
@@ -238,12 +241,15 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
       L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。|2";  // NIIF_WARNING
   EXPECT_EQ(shell.Notices(), std::vector<std::wstring>{warning});
   EXPECT_EQ(Module1::nid.uFlags, 7u) << "a later change of the icon would show it again";
+  EXPECT_TRUE(form.IsVisible());
 
+  ::SendMessageW(form.Command4.hwnd(), BM_CLICK, 0, 0);
   form.Text1.SetText(L"2");
   ASSERT_FALSE(form.IsVisible());
   PumpUntil([&] { return !launcher.launches.empty(); }, 4000ms);
   ASSERT_EQ(launcher.launches.size(), 1u);
   EXPECT_EQ(launcher.launches[0].command_line, L"cmd.exe /c shutdown -r -t 3");
+  ASSERT_TRUE(launcher.End(0, 0));  // accepted, before it could be told as still running
   EXPECT_EQ(shell.Notices(), std::vector<std::wstring>{warning});
   EXPECT_EQ(form.Text1.Text(), L"0");
   EXPECT_TRUE(form.IsLoaded());
@@ -254,20 +260,31 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   const test_support::RecordingFlash flash;
   const toolkit::UniqueWindow other(
       ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
-  const auto busy_shell = [](QUERY_USER_NOTIFICATION_STATE* state) -> HRESULT {
-    *state = QUNS_BUSY;  // Windows' answer while a full-screen program runs
-    return S_OK;
+  static QUERY_USER_NOTIFICATION_STATE answer;
+  const test_support::StandIn<tray::NotificationStateQuery> stand_in(
+      tray::query_notification_state, [](QUERY_USER_NOTIFICATION_STATE* state) -> HRESULT {
+        *state = answer;
+        return S_OK;
+      });
+  const auto above_other = [&] {
+    HWND below = form.hwnd();
+    while (below && below != other.get()) below = ::GetWindow(below, GW_HWNDNEXT);
+    return below != nullptr;
   };
-  for (bool busy : {true, false}) {
-    const test_support::StandIn<tray::NotificationStateQuery> stand_in(
-        tray::query_notification_state, busy ? busy_shell : tray::query_notification_state);
-    shell.RefuseNotices(!busy);
+  // Busy (a full-screen program); accepts, and the shell refuses; accepts, and it takes it.
+  for (const auto& [state, refused] : {std::pair{QUNS_BUSY, false}, std::pair{QUNS_ACCEPTS_NOTIFICATIONS, true},
+                                       std::pair{QUNS_ACCEPTS_NOTIFICATIONS, false}}) {
+    SCOPED_TRACE(testing::Message() << state << (refused ? " refused" : ""));
+    answer = state;
+    shell.RefuseNotices(refused);
     count_from(L"61", L"61", true, other.get());
-    EXPECT_TRUE(form.IsVisible()) << (busy ? "busy" : "refused") << ": the window stayed hidden";
+    EXPECT_TRUE(form.IsVisible()) << "the window stayed hidden";
+    EXPECT_TRUE(above_other()) << "the window came up below the one in front";
     EXPECT_EQ(::GetForegroundWindow(), other.get()) << "the window took the focus";
+    EXPECT_EQ(::GetFocus(), other.get());
   }
-  EXPECT_EQ(flash.Flashed(), std::vector<HWND>(2, form.hwnd()));
-  EXPECT_EQ(shell.Notices().size(), 2u) << "a notice sent while Windows would not show it";
+  EXPECT_EQ(flash.Flashed(), std::vector<HWND>(3, form.hwnd()));
+  EXPECT_EQ(shell.Notices().size(), 3u) << "a notice sent while Windows would not show it, or none where it would";
 }
 
 TEST_F(TrayTest, TheIconKeepsTheShellsSizeAcrossWindowDpiChangesAndIsLoadedAgainWithTheTaskbar) {
