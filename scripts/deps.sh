@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ googletest python3
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
+  fonts-arphic-uming python3-fonttools
   osslsigncode openssl
 )
 

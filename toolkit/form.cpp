@@ -110,6 +110,7 @@ void Form::Show() {
     Form_Load();
     if (!hwnd_) return;  // the load may have unloaded the form
   }
+  BringOntoAMonitor();
   ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
   ::SetForegroundWindow(hwnd_);
   HWND focus = ::GetFocus();
@@ -121,6 +122,7 @@ void Form::Hide() {
 }
 
 void Form::ShowWithoutActivating() {
+  BringOntoAMonitor();
   if (hwnd_) ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
 }
 
@@ -235,12 +237,50 @@ void Form::Centre() {
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-  const RECT& work = monitor.rcWork;
+  CentreIn(monitor.rcWork);
+}
+
+void Form::CentreIn(const RECT& work) {
   const SIZE size = WindowSizeForClient(dpi_);
   const int x = work.left + (work.right - work.left - size.cx) / 2;
   const int y = work.top + (work.bottom - work.top - size.cy) / 2;
   ::SetWindowPos(hwnd_, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   FitClientArea();
+}
+
+// A window hidden on a monitor that has gone since (a laptop undocked or closed, a
+// monitor unplugged) would come back where no one sees it, its close box out of reach.
+// So a window that meets no monitor's work area is centred on the nearest one first.
+// A minimised window is left to its restore.
+void Form::BringOntoAMonitor() {
+  RECT window{};
+  if (!hwnd_ || ::IsIconic(hwnd_) || !::GetWindowRect(hwnd_, &window)) return;
+  struct Search {
+    RECT window;
+    bool met = false;
+  } search{window};
+  ::EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
+        auto& search = *reinterpret_cast<Search*>(data);
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        RECT common{};
+        search.met = ::GetMonitorInfoW(monitor, &info) && ::IntersectRect(&common, &search.window, &info.rcWork);
+        return !search.met;  // on to the next monitor until one is met
+      },
+      reinterpret_cast<LPARAM>(&search));
+  MONITORINFO nearest{};
+  nearest.cbSize = sizeof nearest;
+  if (search.met || !::GetMonitorInfoW(::MonitorFromRect(&window, MONITOR_DEFAULTTONEAREST), &nearest)) return;
+  CentreIn(nearest.rcWork);
+  // A per-monitor-aware window is told its new DPI by WM_DPICHANGED when it moves to a
+  // monitor of another scale; a hidden one may not be, so the window's DPI, now that of
+  // the monitor it is on, is read, and the window is laid out and centred again at it.
+  const int dpi = static_cast<int>(::GetDpiForWindow(hwnd_));
+  if (dpi <= 0 || dpi == dpi_) return;
+  OnDpiChanged(dpi, nearest.rcWork);
+  CentreIn(nearest.rcWork);
 }
 
 void Form::FitClientArea() {
