@@ -273,14 +273,15 @@ void Form::BringOntoAMonitor() {
   MONITORINFO nearest{};
   nearest.cbSize = sizeof nearest;
   if (search.met || !::GetMonitorInfoW(::MonitorFromRect(&window, MONITOR_DEFAULTTONEAREST), &nearest)) return;
+  const int old_dpi = dpi_;
   CentreIn(nearest.rcWork);
-  // A per-monitor-aware window is told its new DPI by WM_DPICHANGED when it moves to a
-  // monitor of another scale; a hidden one may not be, so the window's DPI, now that of
-  // the monitor it is on, is read, and the window is laid out and centred again at it.
+  // Moved to a monitor of another scale, a per-monitor-aware window is told its new DPI
+  // (WM_DPICHANGED, during the move), but a hidden one may not be: its DPI, now that of
+  // the monitor it is on, is read, and the window laid out at it. Either way it is then
+  // centred again at its new size.
   const int dpi = static_cast<int>(::GetDpiForWindow(hwnd_));
-  if (dpi <= 0 || dpi == dpi_) return;
-  OnDpiChanged(dpi, nearest.rcWork);
-  CentreIn(nearest.rcWork);
+  if (dpi > 0 && dpi != dpi_) OnDpiChanged(dpi, nearest.rcWork);
+  if (dpi_ != old_dpi) CentreIn(nearest.rcWork);
 }
 
 void Form::FitClientArea() {
