@@ -220,10 +220,13 @@ inline ::testing::AssertionResult TextFits(HWND label) {
   HDC dc = ::GetDC(label);
   const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(label, WM_GETFONT, 0, 0)));
   ::DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+  wchar_t face[LF_FACESIZE] = {};
+  ::GetTextFaceW(dc, LF_FACESIZE, face);
   ::SelectObject(dc, old);
   ::ReleaseDC(label, dc);
   if (needed.bottom <= box.bottom) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "needs " << needed.bottom << " px, has " << box.bottom;
+  return ::testing::AssertionFailure() << "needs " << needed.bottom << " px, has " << box.bottom << ", in "
+                                       << std::wstring(face);
 }
 
 inline std::wstring ModulePath() {
