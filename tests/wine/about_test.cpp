@@ -94,6 +94,12 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   EXPECT_EQ(ok.bottom - ok.top, 33);
   EXPECT_EQ(about_form.Label2.ForeColor(), RGB(255, 0, 0));
   EXPECT_EQ(::GetNextDlgTabItem(hwnd, nullptr, FALSE), about_form.Command1.hwnd());
+  for (int dpi : {96, 120, 144, 192}) {
+    RECT window{};
+    ::GetWindowRect(hwnd, &window);
+    ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
+    EXPECT_TRUE(test_support::TextFits(about_form.Label1.hwnd())) << "the copyright line at " << dpi << " DPI";
+  }
 }
 
 TEST_F(AboutTest, ASecondClickShowsTheSameWindowAndNeverASecondOne) {

@@ -175,6 +175,7 @@ TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
     ::GetClientRect(title, &client);
     EXPECT_LE(extent.cx, client.right) << "the title wraps onto a second line";
     EXPECT_GT(extent.cx, ::MulDiv(2295, dpi, 1440)) << "the title no longer needs the wider box";
+    EXPECT_TRUE(test_support::TextFits(splash.Label3.hwnd())) << "the hint's second line is cut";
   }
   splash.Unload();
 }
