@@ -1,15 +1,23 @@
-// The splash window: first on the screen, opens the main window after a second and
-// closes once it is up, however long the main window takes to load.
+// The start: the splash window first on the screen, which opens the main window after a
+// second and closes once it is up, however long the main window takes to load; and a
+// later start, handed over to the copy that runs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <functional>
 #include <optional>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "app/splash.h"
 #include "tests/wine/test_support.h"
 #include "toolkit/form.h"
+#include "toolkit/running_copy.h"
 
 namespace {
 
@@ -177,6 +185,144 @@ TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
     EXPECT_GT(extent.cx, ::MulDiv(2295, dpi, 1440)) << "the title no longer needs the wider box";
   }
   splash.Unload();
+}
+
+// Windows gives the objects of a copy run as administrator a default DACL of
+// administrators and SYSTEM alone; the test's token has one such for the scope.
+class ElevatedDefaultDacl {
+ public:
+  ElevatedDefaultDacl() {
+    HANDLE token = nullptr;
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token);
+    token_.reset(token);
+    DWORD size = 0;
+    ::GetTokenInformation(token, TokenDefaultDacl, nullptr, 0, &size);
+    old_.resize(size);
+    ::GetTokenInformation(token, TokenDefaultDacl, old_.data(), size, &size);
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &sd_, nullptr);
+    TOKEN_DEFAULT_DACL admins{};
+    BOOL present = FALSE, defaulted = FALSE;
+    ::GetSecurityDescriptorDacl(sd_, &present, &admins.DefaultDacl, &defaulted);
+    set_ = ::SetTokenInformation(token, TokenDefaultDacl, &admins, sizeof admins) != FALSE;
+  }
+  ~ElevatedDefaultDacl() {
+    ::SetTokenInformation(token_.get(), TokenDefaultDacl, old_.data(), static_cast<DWORD>(old_.size()));
+    ::LocalFree(sd_);
+  }
+  bool set_ = false;
+
+ private:
+  toolkit::UniqueKernelHandle token_;
+  std::vector<BYTE> old_;
+  PSECURITY_DESCRIPTOR sd_ = nullptr;
+};
+
+// Whether the object's DACL lets this process's user read (map) it.
+bool UserMayRead(HANDLE object) {
+  HANDLE token = nullptr;
+  BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)] = {};
+  DWORD size = 0;
+  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
+  ::GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+  ::CloseHandle(token);
+  std::vector<BYTE> sd(4096);
+  PACL dacl = nullptr;
+  BOOL present = FALSE, defaulted = FALSE;
+  if (!::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, sd.data(), 4096, &size) ||
+      !::GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) || !present || !dacl)
+    return false;
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        (ace->Mask & FILE_MAP_READ) && ::EqualSid(&ace->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid))
+      return true;
+  }
+  return false;
+}
+
+// Windows' message filter and the lent foreground, as the running copy asks for them.
+std::vector<std::tuple<HWND, UINT, DWORD>> filtered;
+std::vector<DWORD> lent;
+BOOL WINAPI RecordFilter(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT) {
+  filtered.emplace_back(window, message, action);
+  return TRUE;
+}
+BOOL WINAPI RecordLending(DWORD process) {
+  lent.push_back(process);
+  return TRUE;
+}
+
+TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
+  const test_support::StandIn<toolkit::MessageFilterFunction> filter(toolkit::change_message_filter, &RecordFilter);
+  const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, &RecordLending);
+  const std::wstring name = L"Local\\MorvaneShutdown.Test." + std::to_wstring(::GetCurrentProcessId());
+  std::optional<ElevatedDefaultDacl> as_administrator(std::in_place);
+  ASSERT_TRUE(as_administrator->set_);
+  toolkit::RunningCopy first(name.c_str());
+  as_administrator.reset();
+  toolkit::RunningCopy second(name.c_str());
+  ASSERT_TRUE(first.HoldsName());
+  EXPECT_FALSE(second.HoldsName());
+  const toolkit::UniqueKernelHandle memory(::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str()));
+  EXPECT_TRUE(UserMayRead(memory.get())) << "a copy run as administrator is out of the user's reach";
+
+  // A start while the first still makes its window waits for it, 300 ms here.
+  int first_came = 0, second_came = 0;
+  bool handed = false;
+  std::thread later([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s, 1s); });
+  PumpUntil([] { return false; }, 300ms);
+  first.Publish([&] { ++first_came; });
+  PumpUntil([&] { return first_came > 0; }, 6s);
+  later.join();
+  EXPECT_TRUE(handed) << "a copy still starting was not waited for";
+  EXPECT_EQ(first_came, 1);
+  HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"MorvaneRunningCopy", nullptr);
+  const UINT hand_over = ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart");
+  EXPECT_EQ(filtered, (std::vector<std::tuple<HWND, UINT, DWORD>>{{window, hand_over, MSGFLT_ALLOW}}));
+  EXPECT_EQ(lent, std::vector<DWORD>{::GetCurrentProcessId()});
+
+  // A copy that found the name taken leaves it to its holder.
+  second.Publish([&] { ++second_came; });
+  EXPECT_TRUE(second.HandOver(0ms, 1s));
+  PumpUntil([] { return false; }, 100ms);
+  EXPECT_EQ(std::make_pair(first_came, second_came), std::make_pair(2, 0)) << "the second copy took the name over";
+
+  // What the name leads to must answer as a copy of ours, or the start goes on, lending nothing.
+  lent.clear();
+  const UINT_PTR kAnswers = 1;
+  for (UINT_PTR row : {UINT_PTR{0}, kAnswers, UINT_PTR{2}}) {
+    SCOPED_TRACE(row);  // answers 0 / answers something else / gone
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (row == kAnswers)
+      ::SetWindowLongPtrW(other, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+                            return 0x4D6F7276;
+                          }));
+    if (row == 2) ::DestroyWindow(other);
+    const std::wstring squatted = name + L".squatted";
+    const toolkit::UniqueKernelHandle held(
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, squatted.c_str()));
+    auto* value = static_cast<HWND*>(::MapViewOfFile(held.get(), FILE_MAP_WRITE, 0, 0, 8));
+    *value = other;
+    EXPECT_FALSE(toolkit::RunningCopy(squatted.c_str()).HandOver(0ms, 300ms));
+    ::UnmapViewOfFile(value);
+    if (row != 2) ::DestroyWindow(other);
+  }
+  EXPECT_TRUE(lent.empty()) << "the foreground was lent to a window not ours";
+}
+
+// A second start while the main window loads shows it once loaded, not half made.
+TEST(RunningCopy, ComingForwardWhileLoadingShowsTheWindowOnceLoaded) {
+  SlowForm main_form;
+  main_form.load_time = 500ms;
+  bool shown_while_loading = false;
+  main_form.while_loading = [&] {
+    toolkit::ComeForward(main_form);
+    shown_while_loading = shown_while_loading || main_form.IsVisible();
+  };
+  toolkit::ComeForward(main_form);
+  EXPECT_FALSE(shown_while_loading);
+  EXPECT_TRUE(main_form.IsVisible());
+  EXPECT_EQ(std::make_pair(main_form.loads, main_form.shows), std::make_pair(1, 1));
 }
 
 }  // namespace
