@@ -187,84 +187,73 @@ TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
   splash.Unload();
 }
 
-// Windows gives the objects of a copy run as administrator a default DACL of
-// administrators and SYSTEM alone; the test's token has one such for the scope.
+// The process's token given, for the scope, the default DACL Windows gives a copy run as
+// administrator (administrators and SYSTEM alone); and whether an object's DACL lets the
+// token's user map it for reading.
 class ElevatedDefaultDacl {
  public:
   ElevatedDefaultDacl() {
-    HANDLE token = nullptr;
-    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token);
-    token_.reset(token);
-    DWORD size = 0;
-    ::GetTokenInformation(token, TokenDefaultDacl, nullptr, 0, &size);
-    old_.resize(size);
-    ::GetTokenInformation(token, TokenDefaultDacl, old_.data(), size, &size);
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token_);
+    ::GetTokenInformation(token_, TokenDefaultDacl, old_, sizeof old_, &old_size_);
     ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &sd_, nullptr);
     TOKEN_DEFAULT_DACL admins{};
     BOOL present = FALSE, defaulted = FALSE;
     ::GetSecurityDescriptorDacl(sd_, &present, &admins.DefaultDacl, &defaulted);
-    set_ = ::SetTokenInformation(token, TokenDefaultDacl, &admins, sizeof admins) != FALSE;
+    set = ::SetTokenInformation(token_, TokenDefaultDacl, &admins, sizeof admins) != FALSE;
   }
   ~ElevatedDefaultDacl() {
-    ::SetTokenInformation(token_.get(), TokenDefaultDacl, old_.data(), static_cast<DWORD>(old_.size()));
+    ::SetTokenInformation(token_, TokenDefaultDacl, old_, old_size_);
     ::LocalFree(sd_);
+    ::CloseHandle(token_);
   }
-  bool set_ = false;
+  [[nodiscard]] bool UserMayRead(HANDLE object) const {
+    alignas(void*) BYTE user[256] = {}, sd[4096] = {};
+    DWORD size = 0;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!::GetTokenInformation(token_, TokenUser, user, sizeof user, &size) ||
+        !::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, sd, sizeof sd, &size) ||
+        !::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !dacl)
+      return false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i)
+      if (::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+          (ace->Mask & FILE_MAP_READ) && ::EqualSid(&ace->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid))
+        return true;
+    return false;
+  }
+  bool set = false;
 
  private:
-  toolkit::UniqueKernelHandle token_;
-  std::vector<BYTE> old_;
+  HANDLE token_ = nullptr;
+  alignas(void*) BYTE old_[1024] = {};
+  DWORD old_size_ = 0;
   PSECURITY_DESCRIPTOR sd_ = nullptr;
 };
 
-// Whether the object's DACL lets this process's user read (map) it.
-bool UserMayRead(HANDLE object) {
-  HANDLE token = nullptr;
-  BYTE user[SECURITY_MAX_SID_SIZE + sizeof(TOKEN_USER)] = {};
-  DWORD size = 0;
-  ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token);
-  ::GetTokenInformation(token, TokenUser, user, sizeof user, &size);
-  ::CloseHandle(token);
-  std::vector<BYTE> sd(4096);
-  PACL dacl = nullptr;
-  BOOL present = FALSE, defaulted = FALSE;
-  if (!::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, sd.data(), 4096, &size) ||
-      !::GetSecurityDescriptorDacl(sd.data(), &present, &dacl, &defaulted) || !present || !dacl)
-    return false;
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-        (ace->Mask & FILE_MAP_READ) && ::EqualSid(&ace->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid))
-      return true;
-  }
-  return false;
-}
-
-// Windows' message filter and the lent foreground, as the running copy asks for them.
+// What the running copy asks of Windows' message filter, and to whom the foreground is lent.
 std::vector<std::tuple<HWND, UINT, DWORD>> filtered;
 std::vector<DWORD> lent;
-BOOL WINAPI RecordFilter(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT) {
-  filtered.emplace_back(window, message, action);
-  return TRUE;
-}
-BOOL WINAPI RecordLending(DWORD process) {
-  lent.push_back(process);
-  return TRUE;
-}
 
 TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
-  const test_support::StandIn<toolkit::MessageFilterFunction> filter(toolkit::change_message_filter, &RecordFilter);
-  const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, &RecordLending);
+  const test_support::StandIn<toolkit::MessageFilterFunction> filter(
+      toolkit::change_message_filter, [](HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT) -> BOOL {
+        filtered.emplace_back(window, message, action);
+        return TRUE;
+      });
+  const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, [](DWORD id) -> BOOL {
+    lent.push_back(id);
+    return TRUE;
+  });
   const std::wstring name = L"Local\\MorvaneShutdown.Test." + std::to_wstring(::GetCurrentProcessId());
-  std::optional<ElevatedDefaultDacl> as_administrator(std::in_place);
-  ASSERT_TRUE(as_administrator->set_);
+  const ElevatedDefaultDacl as_administrator;
+  ASSERT_TRUE(as_administrator.set);
   toolkit::RunningCopy first(name.c_str());
-  as_administrator.reset();
   toolkit::RunningCopy second(name.c_str());
   ASSERT_TRUE(first.HoldsName());
   EXPECT_FALSE(second.HoldsName());
   const toolkit::UniqueKernelHandle memory(::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str()));
-  EXPECT_TRUE(UserMayRead(memory.get())) << "a copy run as administrator is out of the user's reach";
+  EXPECT_TRUE(as_administrator.UserMayRead(memory.get())) << "a copy run as administrator is out of the user's reach";
 
   // A start while the first still makes its window waits for it, 300 ms here.
   int first_came = 0, second_came = 0;
@@ -274,8 +263,7 @@ TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
   first.Publish([&] { ++first_came; });
   PumpUntil([&] { return first_came > 0; }, 6s);
   later.join();
-  EXPECT_TRUE(handed) << "a copy still starting was not waited for";
-  EXPECT_EQ(first_came, 1);
+  EXPECT_TRUE(handed && first_came == 1) << "a copy still starting was not waited for";
   HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"MorvaneRunningCopy", nullptr);
   const UINT hand_over = ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart");
   EXPECT_EQ(filtered, (std::vector<std::tuple<HWND, UINT, DWORD>>{{window, hand_over, MSGFLT_ALLOW}}));
@@ -287,25 +275,23 @@ TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
   PumpUntil([] { return false; }, 100ms);
   EXPECT_EQ(std::make_pair(first_came, second_came), std::make_pair(2, 0)) << "the second copy took the name over";
 
-  // What the name leads to must answer as a copy of ours, or the start goes on, lending nothing.
+  // What the name leads to must answer as a copy of ours (a window that answers 0, or
+  // something else), or the start goes on, lending nothing.
   lent.clear();
-  const UINT_PTR kAnswers = 1;
-  for (UINT_PTR row : {UINT_PTR{0}, kAnswers, UINT_PTR{2}}) {
-    SCOPED_TRACE(row);  // answers 0 / answers something else / gone
+  for (bool answers : {false, true}) {
     HWND other = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    if (row == kAnswers)
+    if (answers)
       ::SetWindowLongPtrW(other, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
                             return 0x4D6F7276;
                           }));
-    if (row == 2) ::DestroyWindow(other);
     const std::wstring squatted = name + L".squatted";
     const toolkit::UniqueKernelHandle held(
         ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, squatted.c_str()));
     auto* value = static_cast<HWND*>(::MapViewOfFile(held.get(), FILE_MAP_WRITE, 0, 0, 8));
     *value = other;
-    EXPECT_FALSE(toolkit::RunningCopy(squatted.c_str()).HandOver(0ms, 300ms));
+    EXPECT_FALSE(toolkit::RunningCopy(squatted.c_str()).HandOver(0ms, 300ms)) << "answers: " << answers;
     ::UnmapViewOfFile(value);
-    if (row != 2) ::DestroyWindow(other);
+    ::DestroyWindow(other);
   }
   EXPECT_TRUE(lent.empty()) << "the foreground was lent to a window not ours";
 }
@@ -321,8 +307,7 @@ TEST(RunningCopy, ComingForwardWhileLoadingShowsTheWindowOnceLoaded) {
   };
   toolkit::ComeForward(main_form);
   EXPECT_FALSE(shown_while_loading);
-  EXPECT_TRUE(main_form.IsVisible());
-  EXPECT_EQ(std::make_pair(main_form.loads, main_form.shows), std::make_pair(1, 1));
+  EXPECT_EQ(std::make_tuple(main_form.IsVisible(), main_form.loads, main_form.shows), std::make_tuple(true, 1, 1));
 }
 
 }  // namespace
