@@ -230,6 +230,15 @@ std::u16string DecodeGbk(std::string_view bytes, unsigned code_page, const Seque
   return out;
 }
 
+bool IsWebPage(std::string_view body) {
+  if (body.substr(0, kUtf8Bom.size()) == kUtf8Bom) body.remove_prefix(kUtf8Bom.size());
+  const std::size_t start = body.find_first_not_of(" \t\r\n\f");
+  if (start == std::string_view::npos) return false;
+  body.remove_prefix(start);
+  const auto begins = [body](std::string_view tag) { return EqualsIgnoringCase(body.substr(0, tag.size()), tag); };
+  return begins("<!doctype html") || begins("<html");
+}
+
 std::u16string DecodeBody(std::string_view body, std::string_view content_type,
                           const SequenceDecoder& decode_multibyte) {
   const unsigned code_page = DetectCodePage(content_type, body);

@@ -50,6 +50,12 @@ using SequenceDecoder = std::function<std::u16string(unsigned code_page, std::st
 // When a pair is unassigned and its trail is ASCII, the trail is read again as ASCII.
 [[nodiscard]] std::u16string DecodeGbk(std::string_view bytes, unsigned code_page, const SequenceDecoder& decode);
 
+// Whether a body is a web page rather than an advertisement: after an optional UTF-8
+// byte-order mark and white space it begins with "<!DOCTYPE html" or "<html", in any
+// case. Hotel, campus and public networks before their sign-in, and operators that
+// inject pages, answer every plain-HTTP request with one, status 200.
+[[nodiscard]] bool IsWebPage(std::string_view body);
+
 // The whole decoding of a body, for its Content-Type. NULs become U+FFFD.
 [[nodiscard]] std::u16string DecodeBody(std::string_view body, std::string_view content_type,
                                         const SequenceDecoder& decode_multibyte);

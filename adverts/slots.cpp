@@ -38,8 +38,8 @@ std::wstring ToWide(const std::u16string& text) { return std::wstring(text.begin
 }  // namespace
 
 std::optional<std::wstring> AdvertText(const std::optional<toolkit::InetResponse>& response) {
-  // An error page is no advertisement.
-  if (!response || !response->Succeeded()) return std::nullopt;
+  // An error page is no advertisement, nor is a network's sign-in page answered 200.
+  if (!response || !response->Succeeded() || IsWebPage(response->body)) return std::nullopt;
   return ToWide(DecodeBody(response->body, response->content_type, SystemSequence));
 }
 

@@ -19,8 +19,10 @@ namespace {
 
 // What a later start of the program in this logon session finds the running copy by.
 constexpr wchar_t kRunningCopyName[] = L"Local\\MorvaneShutdown.RunningCopy";
-// How long a later start waits for the running copy's answer before starting as usual.
-constexpr std::chrono::seconds kHandOverPatience{1};
+// How long a later start waits for a copy that has taken the name but is still making the
+// window it is reached by, and then for its answer, before starting as usual.
+constexpr std::chrono::seconds kPublishWait{5};
+constexpr std::chrono::seconds kAnswerWait{1};
 
 // How long ago this process was started, which the load's time limit counts from.
 std::chrono::milliseconds SinceProcessStart() {
@@ -54,8 +56,11 @@ void LoadDllsFromTheSystemFolderOnly() { ::SetDefaultDllDirectories(LOAD_LIBRARY
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   LoadDllsFromTheSystemFolderOnly();  // before any window, control or COM call
   // A copy that runs already, perhaps out of sight behind Windows 11's ^, shows its window
-  // instead of a second countdown starting beside it.
-  if (toolkit::HandOverToRunningCopy(kRunningCopyName, kHandOverPatience)) return 0;
+  // instead of a second countdown starting beside it. The name is taken before anything
+  // else, so that two starts close together (a double-click twice, an autostart and a
+  // click) never both find it free.
+  toolkit::RunningCopy running_copy(kRunningCopyName);
+  if (running_copy.HandOver(kPublishWait, kAnswerWait)) return 0;
   if (!toolkit::LoadCommonControls()) {
     // No window can be made without it. (Where comctl32 itself is missing, even the box
     // may fail, its controls being comctl32's: the program ends all the same.)
@@ -78,10 +83,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The requests go out while the splash shows; the main window's load takes their
   // answers. The whole wait is bounded from process start.
   main_form.BeginAdvertFetch(toolkit::InetClock::now() - SinceProcessStart() + adverts::kLoadBudget);
-  // Found by later starts from here on: after the splash, which it would otherwise delay.
-  toolkit::RunningCopy running_copy(kRunningCopyName, [&] {
+  // Reached by later starts from here on: its window is made after the splash shows,
+  // which it would otherwise delay; a start meanwhile waits for it.
+  running_copy.Publish([&] {
     // At its splash, the main window shows once it has loaded, as ever.
-    if (!splash.IsLoaded()) main_form.Show();
+    if (!splash.IsLoaded()) toolkit::ComeForward(main_form);
   });
   return toolkit::RunMessageLoop();
 }

@@ -18,7 +18,11 @@ Environment:
   BENCH_TOOLS     folder holding hello_window.exe and memquery.exe
                   (default build/bench-tools)
   BENCH_PART      "startup" for the start-up figures alone (publishers that
-                  answer at once, in 0.4 s, in 4 s and never); default all
+                  answer at once, in 0.4 s, in 4 s and never); "compare" for
+                  the start of the program against BENCH_BASELINE, alternated;
+                  default all
+  BENCH_BASELINE  for "compare": another build of the program for the local
+                  publisher (an earlier commit's, say)
 """
 
 from __future__ import annotations
@@ -333,6 +337,49 @@ def time_startup(sess, driver, exe: Path, publisher: Publisher, delay: Optional[
     return rows
 
 
+def one_start(sess, driver, exe: Path) -> Tuple[float, float, float]:
+    """Start -> splash and start -> main, then a second start's Popen -> its exit, in
+    seconds, for one start of `exe` (the second start hands over to the first)."""
+    run = BenchRun(sess, driver, exe)
+    second = BenchRun(sess, driver, exe)
+    try:
+        started = run.start()
+        if not driver.wait(SPLASH, 30):
+            raise harness.HarnessError("no splash window")
+        at_splash = time.monotonic() - started
+        if not driver.wait(MAIN, 60):
+            raise harness.HarnessError("no main window")
+        at_main = time.monotonic() - started
+        began = second.start()
+        if second.proc.wait(30) != 0:
+            raise harness.HarnessError(f"the second start ended with {second.proc.returncode}")
+        return at_splash, at_main, time.monotonic() - began
+    finally:
+        second.stop()
+        run.stop()
+
+
+def compare_startup(sess, driver, table: "Table", exe: Path, baseline: Path) -> None:
+    """The program against a baseline build, started alternately (in the order AB, BA,
+    AB, ...), so that Wine's and the machine's drift falls on both alike."""
+    figures: Dict[Path, List[Tuple[float, float, float]]] = {baseline: [], exe: []}
+    for n in range(RUNS + 1):
+        log(f"alternated start-up, pair {n} of {RUNS} ...")
+        for which in ((baseline, exe) if n % 2 else (exe, baseline)):
+            got = one_start(sess, driver, which)
+            if n:  # the first pair warms Wine up
+                figures[which].append(got)
+    for label, which in (("baseline", baseline), ("this build", exe)):
+        rows = figures[which]
+        table.add(f"Alternated start, {label}",
+                  f"splash {spread([r[0] for r in rows])}; main {spread([r[1] for r in rows])}; "
+                  f"second start handed over and ended {spread([r[2] for r in rows])}",
+                  f"{which}: process start (Popen of wine64) to uidriver seeing 'loading...', then 'Morvane关机' "
+                  "visible (polled every 20 ms); then a second start's Popen to its exit (code 0), the first "
+                  f"still running; publisher prompt; {RUNS} pairs started alternately with the other build, "
+                  "first pair discarded")
+
+
 STARTUP_PUBLISHERS = (("prompt", 0.0), ("0.4 s per document", 0.4), ("answers after 4 s", 4.0),
                       ("never answers", None))
 
@@ -420,6 +467,13 @@ def main() -> int:
             pass
         print()
 
+        if os.environ.get("BENCH_PART") == "compare":
+            baseline = Path(os.environ.get("BENCH_BASELINE", ""))
+            if not baseline.is_file():
+                raise SystemExit("BENCH_BASELINE must name a build of the program for the local publisher")
+            compare_startup(sess, driver, table, bench_exe, baseline)
+            table.print()
+            return 0
         if os.environ.get("BENCH_PART") == "startup":
             startup_table(sess, driver, publisher, table, bench_exe)
             table.print()

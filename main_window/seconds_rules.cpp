@@ -2,7 +2,10 @@
 
 namespace main_window::seconds {
 
-bool KeyPasses(wchar_t code) noexcept { return (code >= L'0' && code <= L'9') || code == 8; }
+bool KeyPasses(wchar_t& code) noexcept {
+  if (code >= L'\uFF10' && code <= L'\uFF19') code = static_cast<wchar_t>(L'0' + (code - L'\uFF10'));
+  return (code >= L'0' && code <= L'9') || code == 8;
+}
 
 bool IsTooLong(std::wstring_view text) noexcept { return text.size() > kMaxLength; }
 

@@ -14,8 +14,10 @@ inline constexpr std::wstring_view kResetText = L"60";
 // A countdown warns at every step from above it to it.
 inline constexpr std::int64_t kWarningSeconds = 60;
 
-// Digits and backspace reach the field; every other typed character is discarded.
-[[nodiscard]] bool KeyPasses(wchar_t code) noexcept;
+// Digits and backspace reach the field; every other typed character is discarded. A
+// full-width digit (０-９, as a Chinese input method types them in its full-width mode)
+// passes too, turned into the ASCII digit the field receives.
+[[nodiscard]] bool KeyPasses(wchar_t& code) noexcept;
 
 [[nodiscard]] bool IsTooLong(std::wstring_view text) noexcept;
 

@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest python3
+  fonts-arphic-uming python3-fonttools
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
   osslsigncode openssl softhsm2 libengine-pkcs11-openssl

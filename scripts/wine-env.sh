@@ -53,6 +53,7 @@ init_prefix() {
   # an X window manager that a bare display does not have.
   "$WINE_BIN" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
   install_marlett
+  install_standin_simsun
 }
 
 # The title-bar buttons, scroll arrows and check marks are glyphs of the Marlett font;
@@ -71,6 +72,35 @@ install_marlett() {
   fi
   mkdir -p "$fonts"
   cmp -s "$source" "$fonts/marlett.ttf" || cp "$source" "$fonts/marlett.ttf"
+}
+
+# The windows were drawn for 宋体 (SimSun) 9 pt, which Wine lacks and whose place any
+# face it falls back to would take with other metrics. A stand-in with 宋体's metrics,
+# made from a Ming face Debian ships (fonts-arphic-uming) by
+# tests/tools/make_standin_font.py, goes in the prefix's Fonts folder under the names
+# SimSun and 宋体, so layouts are checked in the room they have on Chinese Windows.
+install_standin_simsun() {
+  local source=/usr/share/fonts/truetype/arphic/uming.ttc script=$MORVANE_ROOT/tests/tools/make_standin_font.py
+  local target=$WINEPREFIX/drive_c/windows/Fonts/simsun.ttf python=/usr/bin/python3
+  [ -x "$python" ] || python=python3
+  if [ ! -f "$source" ]; then
+    echo "$source not found (Debian package fonts-arphic-uming): no 宋体 stand-in in $WINEPREFIX" >&2
+    return 0
+  fi
+  mkdir -p "$(dirname "$target")"
+  if [ ! -f "$target" ] || [ "$target" -ot "$script" ] || [ "$target" -ot "$source" ]; then
+    "$python" "$script" "$source" "$target.tmp" && mv "$target.tmp" "$target" ||
+      { echo "could not make the 宋体 stand-in (Debian package python3-fonttools)" >&2; return 0; }
+  fi
+  # The font carries both names, but Wine registers a localised family name only under a
+  # system locale of that language, which this machine may not have generated: the
+  # Chinese name is made a substitute for the English one, as a name Windows resolves.
+  grep -qF '"\x5b8b\x4f53"="SimSun"' "$WINEPREFIX/system.reg" 2>/dev/null && return 0
+  local reg=$WINEPREFIX/standin-simsun.reg
+  printf 'Windows Registry Editor Version 5.00\r\n\r\n%s\r\n"宋体"="SimSun"\r\n' \
+    '[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]' |
+    iconv -f UTF-8 -t UTF-16 >"$reg"
+  "$WINE_BIN" regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1 || echo "could not register 宋体 in $WINEPREFIX" >&2
 }
 
 # For running the program itself (scripts/run.sh, scripts/screenshot.sh): our logging

@@ -1,5 +1,6 @@
 #include "toolkit/fonts.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 #include <vector>
@@ -47,14 +48,16 @@ std::wstring ResolveFace(const std::wstring& face) {
   static constexpr std::array<const wchar_t*, 8> kFallbacks = {
       L"微软雅黑", L"Microsoft YaHei UI",  L"Microsoft YaHei",  L"SimSun",
       L"宋体",     L"WenQuanYi Micro Hei", L"Noto Sans CJK SC", L"Droid Sans Fallback"};
+  // Windows knows 宋体 and 新宋体 by their English names too, whatever the system's language.
+  static constexpr std::array<const wchar_t*, 4> kSongFamily = {L"宋体", L"SimSun", L"NSimSun", L"新宋体"};
   std::wstring chosen = face;
   if (!FaceInstalled(face)) {
-    for (const wchar_t* candidate : kFallbacks) {
-      if (FaceInstalled(candidate)) {
-        chosen = candidate;
-        break;
-      }
-    }
+    std::vector<const wchar_t*> candidates;
+    if (face == kSongFamily[0] || face == kSongFamily[1]) candidates.assign(kSongFamily.begin(), kSongFamily.end());
+    candidates.insert(candidates.end(), kFallbacks.begin(), kFallbacks.end());
+    const auto installed = std::find_if(candidates.begin(), candidates.end(),
+                                        [](const wchar_t* candidate) { return FaceInstalled(candidate); });
+    if (installed != candidates.end()) chosen = *installed;
   }
   resolved_faces.emplace_back(face, chosen);
   return chosen;

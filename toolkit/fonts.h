@@ -9,8 +9,10 @@
 
 namespace toolkit {
 
+// The windows were drawn in twips for 宋体 (SimSun) 9 pt, the form font of Chinese
+// Windows: a 12 px line at 96 DPI, which their boxes are made to hold.
 struct FontChoice {
-  std::wstring face = L"Microsoft YaHei UI";
+  std::wstring face = L"宋体";
   int points = 9;
   int weight = FW_NORMAL;
 
@@ -23,8 +25,9 @@ struct FontChoice {
 // "微软雅黑" (Microsoft YaHei), where a window names its font.
 [[nodiscard]] FontChoice YaHei(int points, int weight);
 
-// The face a font will use: the one asked for when installed, else the
-// first installed CJK face of a fixed list, else the one asked for (the font mapper decides).
+// The face a font will use: the one asked for when installed; for 宋体 (SimSun) else its
+// other name, else 新宋体 (NSimSun), of the same metrics; else the first installed CJK
+// face of a fixed list; else the one asked for (the font mapper decides).
 [[nodiscard]] std::wstring ResolveFace(const std::wstring& face);
 
 [[nodiscard]] UniqueFont CreateFontForDpi(const FontChoice& wanted, int dpi);

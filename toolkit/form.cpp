@@ -110,7 +110,9 @@ void Form::Show() {
     Form_Load();
     if (!hwnd_) return;  // the load may have unloaded the form
   }
+  BringOntoAMonitor();  // before it shows, so that it never shows off every screen
   ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
+  BringOntoAMonitor();  // a minimised one, where its restore put it
   ::SetForegroundWindow(hwnd_);
   HWND focus = ::GetFocus();
   if (!focus || !::IsChild(hwnd_, focus)) RestoreFocus();
@@ -122,7 +124,9 @@ void Form::Hide() {
 
 void Form::ShowWithoutActivating() {
   if (!hwnd_) return;
+  BringOntoAMonitor();
   ::ShowWindow(hwnd_, SW_SHOWNOACTIVATE);
+  BringOntoAMonitor();  // a minimised one, where its restore put it
   // Shown again, a hidden or minimised window keeps its old place in the z-order, below
   // every window used since. SetWindowPos moves it to the top only for a process that may
   // set the foreground window (its Remarks); for any other the window stays where it
@@ -241,12 +245,51 @@ void Form::Centre() {
   MONITORINFO monitor{};
   monitor.cbSize = sizeof monitor;
   ::GetMonitorInfoW(::MonitorFromWindow(hwnd_, MONITOR_DEFAULTTOPRIMARY), &monitor);
-  const RECT& work = monitor.rcWork;
+  CentreIn(monitor.rcWork);
+}
+
+void Form::CentreIn(const RECT& work) {
   const SIZE size = WindowSizeForClient(dpi_);
   const int x = work.left + (work.right - work.left - size.cx) / 2;
   const int y = work.top + (work.bottom - work.top - size.cy) / 2;
   ::SetWindowPos(hwnd_, nullptr, x, y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
   FitClientArea();
+}
+
+// A window hidden on a monitor that has gone since (a laptop undocked or closed, a
+// monitor unplugged) would come back where no one sees it, its close box out of reach.
+// So a window that meets no monitor's work area is centred on the nearest one first.
+// A minimised window is seen to once restored.
+void Form::BringOntoAMonitor() {
+  RECT window{};
+  if (!hwnd_ || ::IsIconic(hwnd_) || !::GetWindowRect(hwnd_, &window)) return;
+  struct Search {
+    RECT window;
+    bool met = false;
+  } search{window};
+  ::EnumDisplayMonitors(
+      nullptr, nullptr,
+      [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
+        auto& search = *reinterpret_cast<Search*>(data);
+        MONITORINFO info{};
+        info.cbSize = sizeof info;
+        RECT common{};
+        search.met = ::GetMonitorInfoW(monitor, &info) && ::IntersectRect(&common, &search.window, &info.rcWork);
+        return !search.met;  // on to the next monitor until one is met
+      },
+      reinterpret_cast<LPARAM>(&search));
+  MONITORINFO nearest{};
+  nearest.cbSize = sizeof nearest;
+  if (search.met || !::GetMonitorInfoW(::MonitorFromRect(&window, MONITOR_DEFAULTTONEAREST), &nearest)) return;
+  const int old_dpi = dpi_;
+  CentreIn(nearest.rcWork);
+  // Moved to a monitor of another scale, a per-monitor-aware window is told its new DPI
+  // (WM_DPICHANGED, during the move), but a hidden one may not be: its DPI, now that of
+  // the monitor it is on, is read, and the window laid out at it. Either way it is then
+  // centred again at its new size.
+  const int dpi = static_cast<int>(::GetDpiForWindow(hwnd_));
+  if (dpi > 0 && dpi != dpi_) OnDpiChanged(dpi, nearest.rcWork);
+  if (dpi_ != old_dpi) CentreIn(nearest.rcWork);
 }
 
 void Form::FitClientArea() {

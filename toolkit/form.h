@@ -109,6 +109,8 @@ class Form {
   void LayOut();
   void LoadDpiResources();
   void Centre();
+  void CentreIn(const RECT& work);
+  void BringOntoAMonitor();
   void FitClientArea();
   [[nodiscard]] SIZE WindowSizeForClient(int dpi) const;
   [[nodiscard]] RECT PixelRect(const TwipsRect& twips) const;

@@ -33,6 +33,8 @@ class Reply:
 
 
 NOT_FOUND = Reply(b"<html><body>404 Not Found</body></html>", 404, "text/html")
+# What a hotel's or campus's network answers to any plain-HTTP request before its sign-in.
+SIGN_IN_PAGE = Reply(b"\xef\xbb\xbf\r\n  <!doctype HTML><title>\xe7\x99\xbb\xe5\xbd\x95</title>", 200, "text/html")
 
 
 class _Handler(BaseHTTPRequestHandler):

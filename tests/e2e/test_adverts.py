@@ -13,7 +13,7 @@ import time
 import unittest
 from pathlib import Path
 
-from advert_server import ENDLESS, SILENT, TRICKLE, AdvertServer, Reply
+from advert_server import ENDLESS, SIGN_IN_PAGE, SILENT, TRICKLE, AdvertServer, Reply
 from controls import LABEL2, LABEL3, MAIN, SPLASH, SPLASH_HINT
 from harness import ProgramRun, UiDriver, close_session, local_publisher, session, wait_until
 
@@ -154,6 +154,10 @@ class AdvertSlotsTest(unittest.TestCase):
     def test_an_empty_body_blanks_a_slot_and_a_404_leaves_its_text(self):
         self.start(Reply(b""), Reply(b"<h1>Not Found</h1>", 404, "text/html"))
         self.assertEqual(self.slots(), ("", BUILT_IN_2))
+
+    def test_a_sign_in_page_answered_200_leaves_the_text(self):
+        self.start(SIGN_IN_PAGE, Reply("<HTML><body>请先登录</body></HTML>".encode("gbk"), content_type=None))
+        self.assertEqual(self.slots(), (BUILT_IN_1, BUILT_IN_2))
 
     def test_a_500_leaves_the_text_and_an_endless_body_is_cut_at_64_kib(self):
         self.start(Reply(b"<h1>Internal Server Error</h1>", 500, "text/html"), Reply(kind=ENDLESS))

@@ -221,6 +221,17 @@ class TrayIconTest(FreshProgramCase):
         d.close_window(MAIN)
         self.assert_program_ends_without_icon()
 
+        with self.subTest("two starts at the same moment leave one copy, one main window and one icon"):
+            runs = [ProgramRun(session(), d) for _ in range(2)]
+            for run in runs:
+                self.addCleanup(run.stop)
+                run.start()  # the second with no wait
+            self.assertTrue(wait_until(lambda: [r.running() for r in runs].count(True) == 1, 10), "two copies run")
+            self.assertEqual([r.proc.returncode for r in runs if not r.running()], [0])
+            self.assertTrue(d.wait(MAIN, 20) and d.gone(SPLASH, 5), "no main window in place of the splash")
+            self.assertTrue(wait_until(lambda: self.icon_count() == 1, 3), "no icon once the main window has loaded")
+            self.assertEqual((d.count(MAIN), self.icon_count()), (1, 1))
+
 
     def test_a_refusal_while_hidden_brings_main_back_with_its_box(self):
         d = self.driver

@@ -140,4 +140,13 @@ TEST(AdvertBody, ANulNeverCutsTheTextShortAndEmptyStaysEmpty) {
   EXPECT_EQ(Body("\xB9\xE3\xB8", "text/plain; charset=gb2312"), u"\u5E7F\uFFFD");
 }
 
+TEST(AdvertBody, OnlyABodyOpeningAsAWebPageIsOne) {
+  for (const char* page : {"<!DOCTYPE html>", "<!doctype HTML public>", "<html>", "<HTML lang=zh>", "<htmlx",
+                           "\xEF\xBB\xBF \r\n\t\f<Html>"})
+    EXPECT_TRUE(adverts::IsWebPage(page)) << page;
+  for (const char* text : {"", " ", "\xEF\xBB\xBF", "<!DOCTYPE htm", "<htm", "<!DOCTYPE svg>", "<head>",
+                           "\xEF\xBB\xBF\xEF\xBB\xBF<html>", "\v<html>", "ad <html>", "<b>ad</b>"})
+    EXPECT_FALSE(adverts::IsWebPage(text)) << text;
+}
+
 }  // namespace

@@ -11,19 +11,23 @@ namespace seconds = main_window::seconds;
 
 namespace {
 
-TEST(KeyFilter, OnlyDigitsAndBackspacePassAmongAllCodes) {
+// A full-width digit (a Chinese input method's full-width mode) reaches the field as
+// the ASCII digit; every other code passes unchanged or not at all.
+TEST(KeyFilter, OnlyDigitsFullWidthDigitsAndBackspacePassAmongAllCodes) {
   int passed = 0;
   for (unsigned code = 0; code <= 0xFFFF; ++code) {
-    const wchar_t key = static_cast<wchar_t>(code);
-    const bool expected = (code >= '0' && code <= '9') || code == 8;
+    const bool full_width = code >= 0xFF10 && code <= 0xFF19;
+    const bool expected = (code >= '0' && code <= '9') || code == 8 || full_width;
+    wchar_t key = static_cast<wchar_t>(code);
     ASSERT_EQ(seconds::KeyPasses(key), expected) << "code " << code;
+    ASSERT_EQ(static_cast<unsigned>(key), full_width ? code - 0xFF10 + '0' : code) << "code " << code;
     if (expected) ++passed;
   }
-  EXPECT_EQ(passed, 11);
+  EXPECT_EQ(passed, 21);
 }
 
 TEST(KeyFilter, RejectsLookalikesAndControlKeys) {
-  for (wchar_t key : {L'\uFF10', L'\uFF19', L'\u0660', L'\u4E00', L'-', L'+', L' ', L'\r', L'\t', wchar_t{0x16},
+  for (wchar_t key : {L'\uFF0F', L'\uFF1A', L'\u0660', L'\u4E00', L'-', L'+', L' ', L'\r', L'\t', wchar_t{0x16},
                       wchar_t{0x03}, wchar_t{0x18}, wchar_t{0x7F}, wchar_t{0}})
     EXPECT_FALSE(seconds::KeyPasses(key)) << static_cast<unsigned>(key);
 }

@@ -12,6 +12,7 @@
 #include "about/about_form.h"
 #include "main_window/main_form.h"
 #include "tests/wine/test_support.h"
+#include "toolkit/running_copy.h"
 
 namespace {
 
@@ -94,6 +95,12 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   EXPECT_EQ(ok.bottom - ok.top, 33);
   EXPECT_EQ(about_form.Label2.ForeColor(), RGB(255, 0, 0));
   EXPECT_EQ(::GetNextDlgTabItem(hwnd, nullptr, FALSE), about_form.Command1.hwnd());
+  for (int dpi : {96, 120, 144, 192}) {
+    RECT window{};
+    ::GetWindowRect(hwnd, &window);
+    ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
+    EXPECT_TRUE(test_support::TextFits(about_form.Label1.hwnd())) << "the copyright line at " << dpi << " DPI";
+  }
 }
 
 TEST_F(AboutTest, ASecondClickShowsTheSameWindowAndNeverASecondOne) {
@@ -154,18 +161,28 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   // Esc still closes it while a box of the main window runs its own loop (whose timer
   // types), with the message filter handed copies as on Windows: the box shows the key to
   // the filter, which hands it to the dialog manager, which shows it once more, and no more.
-  // In the box itself an Enter held since before it opened presses nothing; a fresh one
-  // presses OK.
+  // In the box itself an Enter or a Space held since before it opened presses nothing; a
+  // second start brings the box forward, not the main window it disables; then a fresh
+  // Enter presses OK.
   const test_support::CopyingMessageFilter filter;
+  static main_window::main* owner = nullptr;
   static HWND about_ok = nullptr;
   static int step = 0;
-  static bool open_after_held_enter = false;
+  static bool open_after_held_keys = false;
+  static bool box_came_forward = false;
+  owner = &form;
   about_ok = about_form.Command1.hwnd();
   step = 0;
   const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
     HWND box = ::FindWindowW(L"#32770", L"Morvane box");
-    if (step == 2) open_after_held_enter = ::IsWindow(box);
+    if (step == 2) {
+      open_after_held_keys = ::IsWindow(box);
+      toolkit::ComeForward(*owner);
+      box_came_forward = ::GetForegroundWindow() == box && ::IsChild(box, ::GetFocus());
+    }
     if (step == 0) ::PostMessageW(about_ok, WM_KEYDOWN, VK_ESCAPE, 1);
+    if (step == 1)
+      for (UINT key : {WM_KEYDOWN, WM_KEYUP}) ::PostMessageW(::GetFocus(), key, VK_SPACE, 1 | (1 << 30));
     if (step == 1 || step == 2) ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, step == 1 ? 1 | (1 << 30) : 1);
     if (step++ > 2) ::PostMessageW(box, WM_COMMAND, IDOK, 0);  // never left open
   });
@@ -173,7 +190,8 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   ::KillTimer(nullptr, timer);
   EXPECT_FALSE(about_form.IsLoaded()) << "Esc never reached About beside the box";
   EXPECT_EQ(filter.Deepest(), 2) << "the filter handed a key back to the dialog manager";
-  EXPECT_TRUE(open_after_held_enter) << "an Enter held down pressed the box's OK";
+  EXPECT_TRUE(open_after_held_keys) << "an Enter or a Space held down pressed the box's OK";
+  EXPECT_TRUE(box_came_forward) << "a second start brought the disabled main window forward";
   EXPECT_EQ(step, 3) << "a fresh Enter left the box open";
 }
 

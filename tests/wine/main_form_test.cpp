@@ -214,7 +214,7 @@ TEST_F(MainForm, LayoutAt96Dpi) {
 // rectangle it suggests is built from the answer.
 TEST_F(MainForm, LayoutAndFontsFollowTheMonitorDpi) {
   const int original = form_.Dpi();
-  for (int dpi : {120, 144, 192, original}) {
+  for (int dpi : {96, 120, 144, 192, original}) {
     SCOPED_TRACE(dpi);
     RECT window{};
     ::GetWindowRect(form_.hwnd(), &window);
@@ -252,6 +252,8 @@ TEST_F(MainForm, LayoutAndFontsFollowTheMonitorDpi) {
                              &font));
     EXPECT_EQ(font.lfHeight, -::MulDiv(9, dpi, 72));
     EXPECT_EQ(font.lfCharSet, GB2312_CHARSET);
+    for (const toolkit::Label* label : {&form_.Label1, &form_.Label2, &form_.Label3})
+      EXPECT_TRUE(test_support::TextFits(label->hwnd())) << test_support::WindowText(label->hwnd());
   }
 }
 
@@ -395,8 +397,8 @@ TEST_F(MainForm, KeysOtherThanDigitsAndBackspaceAreDiscarded) {
   EXPECT_EQ(Field(), L"12");
   Type(L"\b");
   EXPECT_EQ(Field(), L"1");
-  Type(L"９0");  // a full-width nine, then a zero
-  EXPECT_EQ(Field(), L"10");
+  Type(L"９0");  // a full-width nine, as a Chinese input method types it, then a zero
+  EXPECT_EQ(Field(), L"190");
   EXPECT_TRUE(launcher_.launches.empty());
   EXPECT_TRUE(prompter_.prompts.empty());
 }

@@ -1,15 +1,23 @@
-// The splash window: first on the screen, opens the main window after a second and
-// closes once it is up, however long the main window takes to load.
+// The start: the splash window first on the screen, which opens the main window after a
+// second and closes once it is up, however long the main window takes to load; and a
+// later start, handed over to the copy that runs.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <functional>
 #include <optional>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
 
 #include "app/splash.h"
 #include "tests/wine/test_support.h"
 #include "toolkit/form.h"
+#include "toolkit/running_copy.h"
 
 namespace {
 
@@ -175,8 +183,132 @@ TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
     ::GetClientRect(title, &client);
     EXPECT_LE(extent.cx, client.right) << "the title wraps onto a second line";
     EXPECT_GT(extent.cx, ::MulDiv(2295, dpi, 1440)) << "the title no longer needs the wider box";
+    EXPECT_TRUE(test_support::TextFits(splash.Label3.hwnd())) << "the hint's second line is cut";
   }
   splash.Unload();
+}
+
+// The process's token given, for the scope, the default DACL Windows gives a copy run as
+// administrator (administrators and SYSTEM alone); and whether an object's DACL lets the
+// token's user map it for reading.
+class ElevatedDefaultDacl {
+ public:
+  ElevatedDefaultDacl() {
+    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token_);
+    ::GetTokenInformation(token_, TokenDefaultDacl, old_, sizeof old_, &old_size_);
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &sd_, nullptr);
+    TOKEN_DEFAULT_DACL admins{};
+    BOOL present = FALSE, defaulted = FALSE;
+    ::GetSecurityDescriptorDacl(sd_, &present, &admins.DefaultDacl, &defaulted);
+    set = ::SetTokenInformation(token_, TokenDefaultDacl, &admins, sizeof admins) != FALSE;
+  }
+  ~ElevatedDefaultDacl() {
+    ::SetTokenInformation(token_, TokenDefaultDacl, old_, old_size_);
+    ::LocalFree(sd_);
+    ::CloseHandle(token_);
+  }
+  [[nodiscard]] bool UserMayRead(HANDLE object) const {
+    alignas(void*) BYTE user[256] = {}, sd[4096] = {};
+    DWORD size = 0;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!::GetTokenInformation(token_, TokenUser, user, sizeof user, &size) ||
+        !::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, sd, sizeof sd, &size) ||
+        !::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !dacl)
+      return false;
+    for (DWORD i = 0; i < dacl->AceCount; ++i)
+      if (::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+          (ace->Mask & FILE_MAP_READ) && ::EqualSid(&ace->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid))
+        return true;
+    return false;
+  }
+  bool set = false;
+
+ private:
+  HANDLE token_ = nullptr;
+  alignas(void*) BYTE old_[1024] = {};
+  DWORD old_size_ = 0;
+  PSECURITY_DESCRIPTOR sd_ = nullptr;
+};
+
+// What the running copy asks of Windows' message filter, and to whom the foreground is lent.
+std::vector<std::tuple<HWND, UINT, DWORD>> filtered;
+std::vector<DWORD> lent;
+
+TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
+  const test_support::StandIn<toolkit::MessageFilterFunction> filter(
+      toolkit::change_message_filter, [](HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT) -> BOOL {
+        filtered.emplace_back(window, message, action);
+        return TRUE;
+      });
+  const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, [](DWORD id) -> BOOL {
+    lent.push_back(id);
+    return TRUE;
+  });
+  const std::wstring name = L"Local\\MorvaneShutdown.Test." + std::to_wstring(::GetCurrentProcessId());
+  const ElevatedDefaultDacl as_administrator;
+  ASSERT_TRUE(as_administrator.set);
+  toolkit::RunningCopy first(name.c_str());
+  toolkit::RunningCopy second(name.c_str());
+  ASSERT_TRUE(first.HoldsName());
+  EXPECT_FALSE(second.HoldsName());
+  const toolkit::UniqueKernelHandle memory(::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str()));
+  EXPECT_TRUE(as_administrator.UserMayRead(memory.get())) << "a copy run as administrator is out of the user's reach";
+
+  // A start while the first still makes its window waits for it, 300 ms here.
+  int first_came = 0, second_came = 0;
+  bool handed = false;
+  std::thread later([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s, 1s); });
+  PumpUntil([] { return false; }, 300ms);
+  first.Publish([&] { ++first_came; });
+  PumpUntil([&] { return first_came > 0; }, 6s);
+  later.join();
+  EXPECT_TRUE(handed && first_came == 1) << "a copy still starting was not waited for";
+  HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"MorvaneRunningCopy", nullptr);
+  const UINT hand_over = ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart");
+  EXPECT_EQ(filtered, (std::vector<std::tuple<HWND, UINT, DWORD>>{{window, hand_over, MSGFLT_ALLOW}}));
+  EXPECT_EQ(lent, std::vector<DWORD>{::GetCurrentProcessId()});
+
+  // A copy that found the name taken leaves it to its holder.
+  second.Publish([&] { ++second_came; });
+  EXPECT_TRUE(second.HandOver(0ms, 1s));
+  PumpUntil([] { return false; }, 100ms);
+  EXPECT_EQ(std::make_pair(first_came, second_came), std::make_pair(2, 0)) << "the second copy took the name over";
+
+  // What the name leads to must answer as a copy of ours (a window that answers 0, or
+  // something else), or the start goes on, lending nothing.
+  lent.clear();
+  for (bool answers : {false, true}) {
+    HWND other = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    if (answers)
+      ::SetWindowLongPtrW(other, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
+                            return 0x4D6F7276;
+                          }));
+    const std::wstring squatted = name + L".squatted";
+    const toolkit::UniqueKernelHandle held(
+        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, squatted.c_str()));
+    auto* value = static_cast<HWND*>(::MapViewOfFile(held.get(), FILE_MAP_WRITE, 0, 0, 8));
+    *value = other;
+    EXPECT_FALSE(toolkit::RunningCopy(squatted.c_str()).HandOver(0ms, 300ms)) << "answers: " << answers;
+    ::UnmapViewOfFile(value);
+    ::DestroyWindow(other);
+  }
+  EXPECT_TRUE(lent.empty()) << "the foreground was lent to a window not ours";
+}
+
+// A second start while the main window loads shows it once loaded, not half made.
+TEST(RunningCopy, ComingForwardWhileLoadingShowsTheWindowOnceLoaded) {
+  SlowForm main_form;
+  main_form.load_time = 500ms;
+  bool shown_while_loading = false;
+  main_form.while_loading = [&] {
+    toolkit::ComeForward(main_form);
+    shown_while_loading = shown_while_loading || main_form.IsVisible();
+  };
+  toolkit::ComeForward(main_form);
+  EXPECT_FALSE(shown_while_loading);
+  EXPECT_EQ(std::make_tuple(main_form.IsVisible(), main_form.loads, main_form.shows), std::make_tuple(true, 1, 1));
 }
 
 }  // namespace

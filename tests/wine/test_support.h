@@ -3,6 +3,8 @@
 // that holds nothing, and waiting on the UI thread without freezing its windows.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <windows.h>
 
 #include <algorithm>
@@ -205,6 +207,26 @@ inline SIZE ClientSize(HWND hwnd) {
   RECT r{};
   ::GetClientRect(hwnd, &r);
   return {r.right - r.left, r.bottom - r.top};
+}
+
+// Whether a label's text, wrapped at the label's width in the label's own font as a
+// static control draws it, fits the label's height. The boxes were drawn for 宋体, which
+// the test prefix has as a stand-in with its metrics.
+inline ::testing::AssertionResult TextFits(HWND label) {
+  RECT box{};
+  ::GetClientRect(label, &box);
+  RECT needed{0, 0, box.right, 0};
+  const std::wstring text = WindowText(label);
+  HDC dc = ::GetDC(label);
+  const HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HGDIOBJ>(::SendMessageW(label, WM_GETFONT, 0, 0)));
+  ::DrawTextW(dc, text.c_str(), -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS | DT_NOPREFIX);
+  wchar_t face[LF_FACESIZE] = {};
+  ::GetTextFaceW(dc, LF_FACESIZE, face);
+  ::SelectObject(dc, old);
+  ::ReleaseDC(label, dc);
+  if (needed.bottom <= box.bottom) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "needs " << needed.bottom << " px, has " << box.bottom << ", in "
+                                       << std::wstring(face);
 }
 
 inline std::wstring ModulePath() {

@@ -233,7 +233,28 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   count_from(L"61", L"61", false);
   count_from(L"60", L"60", true);
   EXPECT_TRUE(shell.Notices().empty()) << "told while shown, or for a countdown never above a minute";
-  SendIconMessage(form, WM_LBUTTONDBLCLK);
+  // Hidden, or minimised, on a monitor that has gone since: back by the icon, it is on
+  // one, as it was.
+  RECT before{};
+  ::GetWindowRect(form.hwnd(), &before);
+  const int dpi = form.Dpi();
+  for (const bool minimised : {false, true}) {
+    ::SetWindowPos(form.hwnd(), nullptr, -20000, -20000, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (minimised) ::ShowWindow(form.hwnd(), SW_SHOWMINNOACTIVE);  // restored where it was
+    SendIconMessage(form, WM_LBUTTONDBLCLK);
+    RECT after{};
+    ::GetWindowRect(form.hwnd(), &after);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(form.hwnd(), MONITOR_DEFAULTTONEAREST), &monitor));
+    RECT on_screen{};
+    ::IntersectRect(&on_screen, &after, &monitor.rcWork);
+    EXPECT_TRUE(::EqualRect(&on_screen, &after)) << minimised << ": " << after.left << ", " << after.top;
+    EXPECT_EQ(after.right - after.left, before.right - before.left);
+    EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
+    EXPECT_EQ(form.Dpi(), dpi);
+    form.Hide();
+  }
   ::SendMessageW(form.Option2.hwnd(), BM_CLICK, 0, 0);
   count_from(L"30", L"63", true);
   const std::wstring warning =
