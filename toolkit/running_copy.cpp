@@ -193,7 +193,7 @@ void ComeForward(Form& form) {
   if (window && !::IsWindowEnabled(window)) {
     // A box of the form's holds the input: the form comes back with it, and the box, the
     // popup it owns that was active last, takes the foreground, where its keys work.
-    ::ShowWindow(window, ::IsIconic(window) ? SW_RESTORE : SW_SHOW);
+    form.ShowWithoutActivating();  // on a screen, above the others
     ::SetForegroundWindow(::GetLastActivePopup(window));
     return;
   }
