@@ -258,29 +258,19 @@ void Form::CentreIn(const RECT& work) {
 
 // A window hidden on a monitor that has gone since (a laptop undocked or closed, a
 // monitor unplugged) would come back where no one sees it, its close box out of reach.
-// So a window that meets no monitor's work area is centred on the nearest one first.
-// A minimised window is seen to once restored.
+// So a window that meets no work area of the monitor it is most on (or, on none, the
+// nearest) is centred on that work area first. A minimised one is seen to once restored.
 void Form::BringOntoAMonitor() {
   RECT window{};
   if (!hwnd_ || ::IsIconic(hwnd_) || !::GetWindowRect(hwnd_, &window)) return;
-  struct Search {
-    RECT window;
-    bool met = false;
-  } search{window};
-  ::EnumDisplayMonitors(
-      nullptr, nullptr,
-      [](HMONITOR monitor, HDC, LPRECT, LPARAM data) -> BOOL {
-        auto& search = *reinterpret_cast<Search*>(data);
-        MONITORINFO info{};
-        info.cbSize = sizeof info;
-        RECT common{};
-        search.met = ::GetMonitorInfoW(monitor, &info) && ::IntersectRect(&common, &search.window, &info.rcWork);
-        return !search.met;  // on to the next monitor until one is met
-      },
-      reinterpret_cast<LPARAM>(&search));
+  // The monitor the window is most on, else the nearest: where none is met, it is that
+  // monitor's work area the window comes back to.
   MONITORINFO nearest{};
   nearest.cbSize = sizeof nearest;
-  if (search.met || !::GetMonitorInfoW(::MonitorFromRect(&window, MONITOR_DEFAULTTONEAREST), &nearest)) return;
+  RECT common{};
+  if (!::GetMonitorInfoW(::MonitorFromRect(&window, MONITOR_DEFAULTTONEAREST), &nearest) ||
+      ::IntersectRect(&common, &window, &nearest.rcWork))
+    return;
   const int old_dpi = dpi_;
   CentreIn(nearest.rcWork);
   // Moved to a monitor of another scale, a per-monitor-aware window is told its new DPI

@@ -189,14 +189,15 @@ TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
 }
 
 // The process's token given, for the scope, the default DACL Windows gives a copy run as
-// administrator (administrators and SYSTEM alone); and whether an object's DACL lets the
+// administrator as a start without elevation meets it: SYSTEM's, and administrators',
+// whose group that start's token holds for deny only, left out; and whether an object's DACL lets the
 // token's user map it for reading.
 class ElevatedDefaultDacl {
  public:
   ElevatedDefaultDacl() {
     ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token_);
     ::GetTokenInformation(token_, TokenDefaultDacl, old_, sizeof old_, &old_size_);
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)(A;;GA;;;BA)", SDDL_REVISION_1, &sd_, nullptr);
+    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)", SDDL_REVISION_1, &sd_, nullptr);
     TOKEN_DEFAULT_DACL admins{};
     BOOL present = FALSE, defaulted = FALSE;
     ::GetSecurityDescriptorDacl(sd_, &present, &admins.DefaultDacl, &defaulted);
