@@ -11,6 +11,7 @@
 #include "toolkit/common_controls.h"
 #include "toolkit/message_box.h"
 #include "toolkit/message_loop.h"
+#include "toolkit/newer_windows.h"
 #include "toolkit/power.h"
 #include "toolkit/process.h"
 #include "toolkit/running_copy.h"
@@ -49,7 +50,16 @@ std::chrono::milliseconds SinceProcessStart() {
 // DLLs, which are never searched for there.) No image-load mitigation policy is set:
 // policies pass to the programs we start, and the browser we open through explorer.exe
 // must find its own DLLs as it always does.
-void LoadDllsFromTheSystemFolderOnly() { ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+void LoadDllsFromTheSystemFolderOnly() {
+  if (const auto set_default_dll_directories = toolkit::Newer().SetDefaultDllDirectories) {
+    set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return;
+  }
+  // Windows 7 without KB2533623: the current folder at least leaves the search. The
+  // program's own folder stays in it, for what Windows loads on our behalf; our own loads
+  // name the system folder (toolkit::LoadSystemLibrary).
+  ::SetDllDirectoryW(L"");
+}
 
 }  // namespace
 

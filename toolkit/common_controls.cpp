@@ -1,6 +1,7 @@
 #include "toolkit/common_controls.h"
 
 #include "toolkit/dll_function.h"
+#include "toolkit/newer_windows.h"
 
 namespace toolkit {
 namespace {
@@ -19,7 +20,10 @@ bool LoadCommonControls() {
   // name, it is still redirected to version 6 in WinSxS by the manifest's dependency
   // (the process's default activation context), ahead of any folder; without that, the
   // system folder's version 5 would come, which lacks LoadIconMetric and is refused.
-  const HMODULE library = ::LoadLibraryExW(L"comctl32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Windows 7 without KB2533623 refuses the search flag: there the manifest's redirection
+  // alone names the file, ahead of every folder of the search.
+  const HMODULE library =
+      ::LoadLibraryExW(L"comctl32.dll", nullptr, Newer().SetDefaultDllDirectories ? LOAD_LIBRARY_SEARCH_SYSTEM32 : 0);
   if (!library) return false;
   CommonControls found;
   // LoadIconMetric and LoadIconWithScaleDown exist in version 6 only.

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "toolkit/common_controls.h"
+#include "toolkit/dpi.h"
 #include "toolkit/picture.h"
 
 namespace toolkit {
@@ -171,8 +172,7 @@ void Form::Create() {
   ::CreateWindowExW(0, kFormClass, options_.caption.c_str(), FormStyle(options_), 0, 0, 0, 0, nullptr, nullptr,
                     Instance(), this);
   if (!hwnd_) return;
-  const UINT dpi = ::GetDpiForWindow(hwnd_);
-  dpi_ = dpi ? static_cast<int>(dpi) : kDefaultDpi;
+  dpi_ = WindowDpi(hwnd_);
   high_contrast_ = high_contrast_query();
   LoadDpiResources();
   CreateControls();
@@ -237,7 +237,7 @@ SIZE Form::WindowSizeForClient(int dpi) const {
   RECT r{0, 0, TwipsToPixels(options_.client_width_twips, dpi), TwipsToPixels(options_.client_height_twips, dpi)};
   const DWORD style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_STYLE));
   const DWORD ex_style = static_cast<DWORD>(::GetWindowLongPtrW(hwnd_, GWL_EXSTYLE));
-  ::AdjustWindowRectExForDpi(&r, style, FALSE, ex_style, static_cast<UINT>(dpi));
+  AdjustWindowRectForDpi(r, style, ex_style, dpi);
   return {r.right - r.left, r.bottom - r.top};
 }
 
@@ -277,8 +277,8 @@ void Form::BringOntoAMonitor() {
   // (WM_DPICHANGED, during the move), but a hidden one may not be: its DPI, now that of
   // the monitor it is on, is read, and the window laid out at it. Either way it is then
   // centred again at its new size.
-  const int dpi = static_cast<int>(::GetDpiForWindow(hwnd_));
-  if (dpi > 0 && dpi != dpi_) OnDpiChanged(dpi, nearest.rcWork);
+  const int dpi = WindowDpi(hwnd_);
+  if (dpi != dpi_) OnDpiChanged(dpi, nearest.rcWork);
   if (dpi_ != old_dpi) CentreIn(nearest.rcWork);
 }
 
@@ -300,11 +300,9 @@ void Form::FitClientArea() {
 
 void Form::LoadDpiResources() {
   if (options_.icon) {
-    const auto dpi = static_cast<UINT>(dpi_);
-    big_icon_ =
-        SharedIcon(options_.icon, ::GetSystemMetricsForDpi(SM_CXICON, dpi), ::GetSystemMetricsForDpi(SM_CYICON, dpi));
-    small_icon_ = SharedIcon(options_.icon, ::GetSystemMetricsForDpi(SM_CXSMICON, dpi),
-                             ::GetSystemMetricsForDpi(SM_CYSMICON, dpi));
+    big_icon_ = SharedIcon(options_.icon, SystemMetricForDpi(SM_CXICON, dpi_), SystemMetricForDpi(SM_CYICON, dpi_));
+    small_icon_ =
+        SharedIcon(options_.icon, SystemMetricForDpi(SM_CXSMICON, dpi_), SystemMetricForDpi(SM_CYSMICON, dpi_));
     ::SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
     ::SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
   }
@@ -386,7 +384,7 @@ LRESULT Form::HandleMessage(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_SETCURSOR:
       if (OnSetCursor(reinterpret_cast<HWND>(wparam), LOWORD(lparam))) return TRUE;
       break;
-    case WM_GETDPISCALEDSIZE:
+    case kWmGetDpiScaledSize:
       return OnGetDpiScaledSize(static_cast<int>(wparam), *reinterpret_cast<SIZE*>(lparam)) ? TRUE : FALSE;
     case WM_DPICHANGED:
       OnDpiChanged(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "toolkit/dll_function.h"
+#include "toolkit/newer_windows.h"
 #include "toolkit/handles.h"
 
 namespace toolkit {
@@ -39,7 +40,7 @@ namespace {
 // ended, and nothing may unload it under that worker. So it is never freed, and each
 // worker has its own copy of the table.
 std::unique_ptr<const WinInet> LoadWinInet() {
-  const HMODULE m = ::LoadLibraryExW(L"wininet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  const HMODULE m = LoadSystemLibrary(L"wininet.dll");
   if (!m) return nullptr;
   WinInet api;
   const bool complete = FindFunction(m, "InternetCrackUrlW", api.InternetCrackUrlW) &&

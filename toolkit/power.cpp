@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "toolkit/newer_windows.h"
+
 namespace toolkit {
 namespace {
 
@@ -22,17 +24,32 @@ UniqueSystemRequired SystemRequired(const wchar_t* reason) {
   return request;
 }
 
+// Windows 8 and later; none on Windows 7.
+HPOWERNOTIFY WINAPI RegisterSuspendResume(HANDLE recipient, DWORD flags) {
+  const auto register_notices = Newer().RegisterSuspendResumeNotification;
+  return register_notices ? register_notices(recipient, flags) : nullptr;
+}
+
+BOOL WINAPI UnregisterSuspendResume(HPOWERNOTIFY registration) {
+  const auto unregister_notices = Newer().UnregisterSuspendResumeNotification;
+  return unregister_notices ? unregister_notices(registration) : FALSE;
+}
+
 }  // namespace
 
 PowerCreateRequestFunction power_create_request = &::PowerCreateRequest;
 ExecutionStateFunction set_thread_execution_state = &::SetThreadExecutionState;
-RegisterSuspendResumeFunction register_suspend_resume = &::RegisterSuspendResumeNotification;
-UnregisterSuspendResumeFunction unregister_suspend_resume = &::UnregisterSuspendResumeNotification;
+RegisterSuspendResumeFunction register_suspend_resume = &RegisterSuspendResume;
+UnregisterSuspendResumeFunction unregister_suspend_resume = &UnregisterSuspendResume;
 
-// A refused registration leaves the window with whatever Windows sends unasked.
+// A refused registration leaves the window with whatever Windows sends unasked: on
+// Windows 7, which has neither registration, sleep and wake go to every top-level window.
+// The console display's state came with Windows 8's: Windows 7 is not asked for it.
 PowerNotices::PowerNotices(HWND window)
     : suspend_resume_(register_suspend_resume(window, DEVICE_NOTIFY_WINDOW_HANDLE)),
-      display_(::RegisterPowerSettingNotification(window, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE)) {}
+      display_(Newer().RegisterSuspendResumeNotification
+                   ? ::RegisterPowerSettingNotification(window, &kConsoleDisplayState, DEVICE_NOTIFY_WINDOW_HANDLE)
+                   : nullptr) {}
 
 std::optional<DisplayState> ConsoleDisplayState(LPARAM setting) {
   const auto* notice = reinterpret_cast<const POWERBROADCAST_SETTING*>(setting);

@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "toolkit/form.h"
+#include "toolkit/newer_windows.h"
 
 namespace toolkit {
 namespace {
@@ -34,7 +35,12 @@ void Timer::Arm() {
   const auto delay = schedule_.DelayFrom(Now()).count();
   const UINT elapse = static_cast<UINT>(std::clamp<long long>(delay, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM));
   // Without coalescing, so the tick comes as close to its due moment as the system allows.
-  ::SetCoalescableTimer(form_.hwnd_, static_cast<UINT_PTR>(id_), elapse, nullptr, TIMERV_NO_COALESCING);
+  // Windows 7 has only SetTimer, whose ticks may come a little late: the schedule makes
+  // good any lateness.
+  if (const auto set_coalescable_timer = Newer().SetCoalescableTimer)
+    set_coalescable_timer(form_.hwnd_, static_cast<UINT_PTR>(id_), elapse, nullptr, TIMERV_NO_COALESCING);
+  else
+    ::SetTimer(form_.hwnd_, static_cast<UINT_PTR>(id_), elapse, nullptr);
 }
 
 void Timer::OnPlatformTimer() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "main_window/main_form.h"
+#include "toolkit/dpi.h"
 #include "tests/wine/test_support.h"
 
 namespace {
@@ -219,13 +220,12 @@ TEST_F(MainForm, LayoutAndFontsFollowTheMonitorDpi) {
     RECT window{};
     ::GetWindowRect(form_.hwnd(), &window);
     SIZE scaled{window.right - window.left, window.bottom - window.top};
-    ASSERT_TRUE(
-        ::SendMessageW(form_.hwnd(), WM_GETDPISCALEDSIZE, static_cast<WPARAM>(dpi), reinterpret_cast<LPARAM>(&scaled)))
+    ASSERT_TRUE(::SendMessageW(form_.hwnd(), toolkit::kWmGetDpiScaledSize, static_cast<WPARAM>(dpi),
+                               reinterpret_cast<LPARAM>(&scaled)))
         << "the window leaves Windows to scale it linearly, frame and all";
     RECT exact{0, 0, ::MulDiv(6660, dpi, 1440), ::MulDiv(3030, dpi, 1440)};
-    ::AdjustWindowRectExForDpi(&exact, StyleOf(form_.hwnd()), FALSE,
-                               static_cast<DWORD>(::GetWindowLongPtrW(form_.hwnd(), GWL_EXSTYLE)),
-                               static_cast<UINT>(dpi));
+    toolkit::AdjustWindowRectForDpi(exact, StyleOf(form_.hwnd()),
+                                    static_cast<DWORD>(::GetWindowLongPtrW(form_.hwnd(), GWL_EXSTYLE)), dpi);
     EXPECT_EQ(scaled.cx, exact.right - exact.left);
     EXPECT_EQ(scaled.cy, exact.bottom - exact.top);
     RECT suggested{window.left, window.top, window.left + scaled.cx, window.top + scaled.cy};

@@ -1,0 +1,65 @@
+#include "toolkit/newer_windows.h"
+
+#include <string>
+
+#include "toolkit/dll_function.h"
+
+namespace toolkit {
+namespace {
+
+// One of Windows' own DLLs from the system folder, for the DLL and for what it loads in
+// turn, whatever lies beside the program or in the current folder.
+HMODULE LoadFromSystemFolder(const wchar_t* name, bool search_flags) {
+  // Windows 8 on, and Windows 7 with KB2533623: the system folder alone.
+  if (search_flags) return ::LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  // Windows 7 without it, which refuses that flag: the full path, and the altered search
+  // order, which looks for the DLL's own imports in its folder (the system folder) first.
+  std::wstring path(MAX_PATH, L'\0');
+  const UINT n = ::GetSystemDirectoryW(path.data(), static_cast<UINT>(path.size()));
+  if (n == 0 || n >= path.size()) return nullptr;
+  path.resize(n);
+  path += L'\\';
+  path += name;
+  return ::LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+NewerWindows Resolve() {
+  NewerWindows found;
+  if (const HMODULE kernel32 = ::GetModuleHandleW(L"kernel32.dll"))
+    (void)FindFunction(kernel32, "SetDefaultDllDirectories", found.SetDefaultDllDirectories);
+  if (const HMODULE user32 = ::GetModuleHandleW(L"user32.dll")) {
+    (void)FindFunction(user32, "GetDpiForWindow", found.GetDpiForWindow);
+    (void)FindFunction(user32, "AdjustWindowRectExForDpi", found.AdjustWindowRectExForDpi);
+    (void)FindFunction(user32, "GetSystemMetricsForDpi", found.GetSystemMetricsForDpi);
+    (void)FindFunction(user32, "SetCoalescableTimer", found.SetCoalescableTimer);
+    // Both or neither: a registration that could not be undone is not made.
+    if (!FindFunction(user32, "RegisterSuspendResumeNotification", found.RegisterSuspendResumeNotification) ||
+        !FindFunction(user32, "UnregisterSuspendResumeNotification", found.UnregisterSuspendResumeNotification)) {
+      found.RegisterSuspendResumeNotification = nullptr;
+      found.UnregisterSuspendResumeNotification = nullptr;
+    }
+  }
+  // Windows 8.1 and Windows 10 before 1607 tell a monitor's DPI through shcore alone.
+  if (!found.GetDpiForWindow) {
+    if (const HMODULE shcore = LoadFromSystemFolder(L"shcore.dll", found.SetDefaultDllDirectories != nullptr))
+      (void)FindFunction(shcore, "GetDpiForMonitor", found.GetDpiForMonitor);
+  }
+  return found;
+}
+
+NewerWindows& Table() {
+  static NewerWindows table = Resolve();
+  return table;
+}
+
+}  // namespace
+
+const NewerWindows& Newer() { return Table(); }
+
+void HideNewerWindows() { Table() = NewerWindows{}; }
+
+HMODULE LoadSystemLibrary(const wchar_t* name) {
+  return LoadFromSystemFolder(name, Newer().SetDefaultDllDirectories != nullptr);
+}
+
+}  // namespace toolkit
