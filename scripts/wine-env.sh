@@ -121,3 +121,11 @@ restore_stubs() {
     echo "could not put Windows' own cmd.exe and explorer.exe back in $WINEPREFIX" >&2
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
+
+# The prefix as a Windows 7 machine at 125 % (a system DPI of 120): Wine then reports
+# version 6.1, and the window tests hide every newer function (--as-windows7).
+as_windows7_at_120_dpi() {
+  "$WINE_BIN" reg add 'HKCU\Software\Wine' /v Version /d win7 /f >/dev/null 2>&1 &&
+    "$WINE_BIN" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 120 /f >/dev/null 2>&1 &&
+    "$WINESERVER_BIN" -w
+}

@@ -12,6 +12,7 @@
 #include "about/about_form.h"
 #include "main_window/main_form.h"
 #include "tests/wine/test_support.h"
+#include "toolkit/dpi.h"
 #include "toolkit/running_copy.h"
 
 namespace {
@@ -65,10 +66,14 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   wchar_t caption[32] = {};
   ::GetWindowTextW(hwnd, caption, 32);
   EXPECT_STREQ(caption, L"关于");
+  // At 96 DPI, or each scaled at another system DPI (Windows 7 at 125 %, say).
+  const int dpi = about_form.Dpi();
+  EXPECT_EQ(dpi, toolkit::ScreenDpi());
+  const auto px = [dpi](int at96) { return ::MulDiv(at96, dpi, 96); };
   RECT client{};
   ::GetClientRect(hwnd, &client);
-  EXPECT_EQ(client.right, 364);
-  EXPECT_EQ(client.bottom, 169);
+  EXPECT_EQ(client.right, px(364));
+  EXPECT_EQ(client.bottom, px(169));
   const LONG_PTR style = ::GetWindowLongPtrW(hwnd, GWL_STYLE);
   EXPECT_FALSE(style & WS_THICKFRAME);
   EXPECT_FALSE(style & WS_MAXIMIZEBOX);
@@ -83,16 +88,16 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
   EXPECT_NE(about_form.Label1.Text().find(L"Morvane"), std::wstring::npos);
 
   const RECT image = test_support::RectInParent(about_form.Image1.hwnd());
-  EXPECT_EQ(image.left, 8);
-  EXPECT_EQ(image.top, 8);
-  EXPECT_EQ(image.right - image.left, 115);
-  EXPECT_EQ(image.bottom - image.top, 115);
+  EXPECT_EQ(image.left, px(8));
+  EXPECT_EQ(image.top, px(8));
+  EXPECT_EQ(image.right - image.left, px(115));
+  EXPECT_EQ(image.bottom - image.top, px(115));
   EXPECT_EQ(about_form.Image1.Text(), L"Morvane关机");  // its name; an owner-drawn static draws no text
   const RECT ok = test_support::RectInParent(about_form.Command1.hwnd());
-  EXPECT_EQ(ok.left, 288);
-  EXPECT_EQ(ok.top, 128);
-  EXPECT_EQ(ok.right - ok.left, 73);
-  EXPECT_EQ(ok.bottom - ok.top, 33);
+  EXPECT_EQ(ok.left, px(288));
+  EXPECT_EQ(ok.top, px(128));
+  EXPECT_EQ(ok.right - ok.left, px(73));
+  EXPECT_EQ(ok.bottom - ok.top, px(33));
   EXPECT_EQ(about_form.Label2.ForeColor(), RGB(255, 0, 0));
   EXPECT_EQ(::GetNextDlgTabItem(hwnd, nullptr, FALSE), about_form.Command1.hwnd());
   for (int dpi : {96, 120, 144, 192}) {

@@ -179,11 +179,14 @@ MainForm::Shared* MainForm::shared_ = nullptr;
 
 // ---- Look ----------------------------------------------------------------------------
 
-TEST_F(MainForm, LayoutAt96Dpi) {
-  if (form_.Dpi() != 96) GTEST_SKIP() << "laid out for " << form_.Dpi() << " DPI";
+// The places at 96 DPI; at another system DPI (Windows 7 at 125 %, say) each scaled.
+TEST_F(MainForm, LayoutAtTheSystemDpi) {
+  const int dpi = form_.Dpi();
+  EXPECT_EQ(dpi, toolkit::ScreenDpi());
+  const auto px = [dpi](int at96) { return ::MulDiv(at96, dpi, 96); };
   const SIZE client = test_support::ClientSize(form_.hwnd());
-  EXPECT_EQ(client.cx, 444);
-  EXPECT_EQ(client.cy, 202);
+  EXPECT_EQ(client.cx, px(444));
+  EXPECT_EQ(client.cy, px(202));
 
   struct Place {
     int id;
@@ -202,10 +205,10 @@ TEST_F(MainForm, LayoutAt96Dpi) {
     HWND control = Item(place.id);
     ASSERT_NE(control, nullptr) << place.id;
     const RECT r = test_support::RectInParent(control);
-    EXPECT_EQ(r.left, place.rect.left) << "control " << place.id;
-    EXPECT_EQ(r.top, place.rect.top) << "control " << place.id;
-    EXPECT_EQ(r.right, place.rect.right) << "control " << place.id;
-    EXPECT_EQ(r.bottom, place.rect.bottom) << "control " << place.id;
+    EXPECT_EQ(r.left, px(place.rect.left)) << "control " << place.id;
+    EXPECT_EQ(r.top, px(place.rect.top)) << "control " << place.id;
+    EXPECT_EQ(r.right, px(place.rect.left) + px(place.rect.right - place.rect.left)) << "control " << place.id;
+    EXPECT_EQ(r.bottom, px(place.rect.top) + px(place.rect.bottom - place.rect.top)) << "control " << place.id;
   }
 }
 
