@@ -11,7 +11,7 @@ Files written next to this script:
     about.bmp     115 x 115, 24 bit, the emblem for the About window
     splash.pic    splash.bmp packed, as the program stores it (see pack_picture)
     about.pic     about.bmp packed
-    app.manifest  application manifest
+    app.manifest.in  application manifest (CMake fills in the architecture)
     resource.h    resource ids, shared by the C++ code and the .rc file
     app.rc        resource script
 
@@ -776,7 +776,7 @@ def make_splash():
 MANIFEST = """\
 <?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
-  <assemblyIdentity type="win32" name="Morvane.Shutdown" version="2.0.0.0" processorArchitecture="amd64"/>
+  <assemblyIdentity type="win32" name="Morvane.Shutdown" version="2.0.0.0" processorArchitecture="@MORVANE_MANIFEST_ARCH@"/>
   <description>Morvane\u5173\u673a\u5de5\u5177</description>
   <dependency>
     <dependentAssembly>
@@ -872,7 +872,8 @@ IDC_POINTER     CURSOR      "hand.cur"
 IDB_SPLASH      RCDATA      "splash.pic"
 IDB_ABOUT       RCDATA      "about.pic"
 
-CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST "app.manifest"
+// The manifest, naming the build's architecture (configured from app.manifest.in).
+CREATEPROCESS_MANIFEST_RESOURCE_ID RT_MANIFEST "resources/app.manifest"
 
 VS_VERSION_INFO VERSIONINFO
  FILEVERSION     MORVANE_VERSION_NUMBERS
@@ -1121,7 +1122,7 @@ def main(argv):
         ('about.bmp', about),
         ('splash.pic', pack_picture(splash)),
         ('about.pic', pack_picture(about)),
-        ('app.manifest', MANIFEST.encode('utf-8')),
+        ('app.manifest.in', MANIFEST.encode('utf-8')),
         ('resource.h', RESOURCE_H.encode('ascii')),
         ('app.rc', make_rc().encode('ascii')),
     ]

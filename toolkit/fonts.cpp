@@ -8,19 +8,18 @@
 namespace toolkit {
 namespace {
 
+int CALLBACK NoteFaceFound(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found_flag) {
+  *reinterpret_cast<bool*>(found_flag) = true;
+  return 0;
+}
+
 bool FaceInstalled(const std::wstring& face) {
   LOGFONTW query{};
   query.lfCharSet = DEFAULT_CHARSET;
   face.copy(query.lfFaceName, LF_FACESIZE - 1);
   HDC dc = ::GetDC(nullptr);
   bool found = false;
-  ::EnumFontFamiliesExW(
-      dc, &query,
-      [](const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM found_flag) -> int {
-        *reinterpret_cast<bool*>(found_flag) = true;
-        return 0;
-      },
-      reinterpret_cast<LPARAM>(&found), 0);
+  ::EnumFontFamiliesExW(dc, &query, &NoteFaceFound, reinterpret_cast<LPARAM>(&found), 0);
   ::ReleaseDC(nullptr, dc);
   return found;
 }

@@ -31,6 +31,12 @@ WindowsFolders OwnFolders() {
   // Terminal Server aware a private, per-user folder on a terminal server, which the
   // user can write to.
   folders.windows = ReadFolder([](wchar_t* b, UINT n) { return ::GetSystemWindowsDirectoryW(b, n); });
+  // A 32-bit copy on 64-bit Windows starts the same 64-bit cmd.exe as the 64-bit one, so
+  // that the shutdown that runs is System32's whatever SysWOW64 holds. Sysnative is
+  // a name that 32-bit programs alone see.
+  BOOL wow64 = FALSE;
+  if (::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64)
+    folders.native_system = folders.windows.empty() ? std::wstring() : JoinPath(folders.windows, L"Sysnative");
   return folders;
 }
 

@@ -43,7 +43,7 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
 std::wstring WindowsProgramPath(std::wstring_view command_line, const WindowsFolders& folders) {
   const std::wstring name = ProgramOfCommandLine(command_line);
   const std::wstring* folder = nullptr;
-  if (SameName(name, L"cmd.exe")) folder = &folders.system;
+  if (SameName(name, L"cmd.exe")) folder = folders.native_system ? &*folders.native_system : &folders.system;
   if (SameName(name, L"explorer.exe")) folder = &folders.windows;
   // A folder that could not be read must not turn into a search of the current directory.
   if (folder == nullptr || !IsAbsolutePath(*folder)) return {};

@@ -5,6 +5,7 @@
 // explorer.exe planted beside the program (in a download folder, say) is never run.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -18,13 +19,17 @@ namespace toolkit {
 [[nodiscard]] std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
 
 struct WindowsFolders {
-  std::wstring system;   // ...\System32
+  std::wstring system;   // ...\System32, also the working folder of what is started
   std::wstring windows;  // ...\Windows
+  // For a 32-bit program on 64-bit Windows, ...\Windows\Sysnative: the 64-bit system
+  // folder, which the file system redirection otherwise hides behind SysWOW64.
+  std::optional<std::wstring> native_system = std::nullopt;
 };
 
-// The full path of the program a command line starts: cmd.exe in the system folder,
-// explorer.exe in the Windows folder. Empty for any other program, for a name that
-// carries a folder of its own, and when the folder is not an absolute path.
+// The full path of the program a command line starts: cmd.exe in the native system
+// folder (the system folder, unless one is given), explorer.exe in the Windows folder.
+// Empty for any other program, for a name that carries a folder of its own, and when
+// the folder is not an absolute path.
 [[nodiscard]] std::wstring WindowsProgramPath(std::wstring_view command_line, const WindowsFolders& folders);
 
 }  // namespace toolkit

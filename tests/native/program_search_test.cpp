@@ -58,6 +58,11 @@ TEST(WindowsProgramPath, CmdFromTheSystemFolderExplorerFromTheWindowsFolder) {
   };
   for (const Case& c : cases) EXPECT_EQ(WindowsProgramPath(c.line, kFolders), c.path) << c.line;
   EXPECT_EQ(WindowsProgramPath(L"explorer.exe x", {L"C:\\Windows\\System32", L"D:\\"}), L"D:\\explorer.exe");
+  // A 32-bit copy on 64-bit Windows: cmd.exe from Sysnative, and never SysWOW64's.
+  const WindowsFolders wow64{L"C:\\Windows\\SysWOW64", L"C:\\Windows", L"C:\\Windows\\Sysnative"};
+  EXPECT_EQ(WindowsProgramPath(L"cmd.exe /c x", wow64), L"C:\\Windows\\Sysnative\\cmd.exe");
+  EXPECT_EQ(WindowsProgramPath(L"explorer.exe x", wow64), L"C:\\Windows\\explorer.exe");
+  EXPECT_EQ(WindowsProgramPath(L"cmd.exe /c x", {L"C:\\Windows\\SysWOW64", L"", L""}), L"");
 }
 
 TEST(WindowsProgramPath, AnythingElseIsRefused) {

@@ -264,14 +264,14 @@ std::wstring class_name(HWND h) {
   return std::wstring(buf, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
+BOOL CALLBACK collect_window(HWND h, LPARAM lp) {
+  reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
+  return TRUE;
+}
+
 std::vector<HWND> top_levels() {
   std::vector<HWND> all;
-  EnumWindows(
-      [](HWND h, LPARAM lp) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumWindows(&collect_window, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
@@ -295,13 +295,7 @@ HWND find_top(const std::wstring& caption) {
 
 std::vector<HWND> descendants(HWND top) {
   std::vector<HWND> all;
-  EnumChildWindows(
-      top,
-      [](HWND h, LPARAM lp) -> BOOL {
-        reinterpret_cast<std::vector<HWND>*>(lp)->push_back(h);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&all));
+  EnumChildWindows(top, &collect_window, reinterpret_cast<LPARAM>(&all));
   return all;
 }
 
@@ -568,7 +562,8 @@ std::wstring cmd_key(const Args& a) {
   const auto scan = static_cast<LPARAM>(MapVirtualKeyW(static_cast<UINT>(*vk), MAPVK_VK_TO_VSC)) << 16;
   const LPARAM down = 1 | scan;
   const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
-  if (!PostMessageW(t.ctl, WM_KEYDOWN, static_cast<WPARAM>(*vk), down)) return err(L"post failed " + num(GetLastError()));
+  if (!PostMessageW(t.ctl, WM_KEYDOWN, static_cast<WPARAM>(*vk), down))
+    return err(L"post failed " + num(GetLastError()));
   // The press may already have closed the window (Esc, Enter on 确定): then there is
   // nothing left to release the key in.
   if (!PostMessageW(t.ctl, WM_KEYUP, static_cast<WPARAM>(*vk), up) && IsWindow(t.ctl))

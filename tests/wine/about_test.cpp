@@ -23,21 +23,22 @@ using test_support::PumpUntil;
 using test_support::RecordingLauncher;
 using SilentPrompter = test_support::ScriptedPrompter;
 
+struct TopLevelSearch {
+  const wchar_t* caption;
+  int count;
+};
+
+BOOL CALLBACK CountIfShownWithCaption(HWND hwnd, LPARAM data) {
+  auto* search = reinterpret_cast<TopLevelSearch*>(data);
+  wchar_t text[64] = {};
+  ::GetWindowTextW(hwnd, text, 64);
+  if (std::wstring(text) == search->caption && ::IsWindowVisible(hwnd)) ++search->count;
+  return TRUE;
+}
+
 int CountTopLevel(const wchar_t* caption) {
-  struct Search {
-    const wchar_t* caption;
-    int count;
-  } search{caption, 0};
-  ::EnumThreadWindows(
-      ::GetCurrentThreadId(),
-      [](HWND hwnd, LPARAM data) -> BOOL {
-        auto* s = reinterpret_cast<Search*>(data);
-        wchar_t text[64] = {};
-        ::GetWindowTextW(hwnd, text, 64);
-        if (std::wstring(text) == s->caption && ::IsWindowVisible(hwnd)) ++s->count;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
+  TopLevelSearch search{caption, 0};
+  ::EnumThreadWindows(::GetCurrentThreadId(), &CountIfShownWithCaption, reinterpret_cast<LPARAM>(&search));
   return search.count;
 }
 
@@ -153,6 +154,27 @@ TEST_F(AboutTest, UnderHighContrastTheRedNoticeTakesTheSystemsColoursAndFollowsA
   ::DeleteDC(dc);
 }
 
+// The keys of the box test below, one step a tick, from the box's own loop.
+main_window::main* owner = nullptr;
+HWND about_ok = nullptr;
+int step = 0;
+bool open_after_held_keys = false;
+bool box_came_forward = false;
+
+void CALLBACK StepThroughTheBox(HWND, UINT, UINT_PTR, DWORD) {
+  HWND box = ::FindWindowW(L"#32770", L"Morvane box");
+  if (step == 2) {
+    open_after_held_keys = ::IsWindow(box);
+    toolkit::ComeForward(*owner);
+    box_came_forward = ::GetForegroundWindow() == box && ::IsChild(box, ::GetFocus());
+  }
+  if (step == 0) ::PostMessageW(about_ok, WM_KEYDOWN, VK_ESCAPE, 1);
+  if (step == 1)
+    for (UINT key : {WM_KEYDOWN, WM_KEYUP}) ::PostMessageW(::GetFocus(), key, VK_SPACE, 1 | (1 << 30));
+  if (step == 1 || step == 2) ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, step == 1 ? 1 | (1 << 30) : 1);
+  if (step++ > 2) ::PostMessageW(box, WM_COMMAND, IDOK, 0);  // never left open
+}
+
 TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   form.Text1.SetText(L"2");
   ::SendMessageW(form.Command1.hwnd(), BM_CLICK, 0, 0);
@@ -170,27 +192,12 @@ TEST_F(AboutTest, IsModelessSoTheCountdownGoesOnAndLaunchesWhileItIsOpen) {
   // second start brings the box forward, not the main window it disables; then a fresh
   // Enter presses OK.
   const test_support::CopyingMessageFilter filter;
-  static main_window::main* owner = nullptr;
-  static HWND about_ok = nullptr;
-  static int step = 0;
-  static bool open_after_held_keys = false;
-  static bool box_came_forward = false;
   owner = &form;
   about_ok = about_form.Command1.hwnd();
   step = 0;
-  const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, [](HWND, UINT, UINT_PTR, DWORD) {
-    HWND box = ::FindWindowW(L"#32770", L"Morvane box");
-    if (step == 2) {
-      open_after_held_keys = ::IsWindow(box);
-      toolkit::ComeForward(*owner);
-      box_came_forward = ::GetForegroundWindow() == box && ::IsChild(box, ::GetFocus());
-    }
-    if (step == 0) ::PostMessageW(about_ok, WM_KEYDOWN, VK_ESCAPE, 1);
-    if (step == 1)
-      for (UINT key : {WM_KEYDOWN, WM_KEYUP}) ::PostMessageW(::GetFocus(), key, VK_SPACE, 1 | (1 << 30));
-    if (step == 1 || step == 2) ::PostMessageW(::GetFocus(), WM_KEYDOWN, VK_RETURN, step == 1 ? 1 | (1 << 30) : 1);
-    if (step++ > 2) ::PostMessageW(box, WM_COMMAND, IDOK, 0);  // never left open
-  });
+  open_after_held_keys = false;
+  box_came_forward = false;
+  const UINT_PTR timer = ::SetTimer(nullptr, 0, 200, &StepThroughTheBox);
   toolkit::MessageBoxPrompter().MsgBox(form.hwnd(), L"", toolkit::kCriticalOk, L"Morvane box");
   ::KillTimer(nullptr, timer);
   EXPECT_FALSE(about_form.IsLoaded()) << "Esc never reached About beside the box";

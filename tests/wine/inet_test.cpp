@@ -463,15 +463,17 @@ TEST_F(AdvertSlots, BothRequestsGoOutAtOnceAndTheWaitEndsAtTheDeadline) {
   EXPECT_LE(adverts::kLoadBudget, 15s) << "the splash promises under 20 s";
 }
 
+void CALLBACK CloseOnce(HWND hwnd, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(hwnd, id);
+  ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
+}
+
 TEST_F(AdvertSlots, AWindowClosedDuringTheWaitEndsItAndGetsNoText) {
   server_.Serve("/gg1.txt", Whole("200 OK", "late 1"));
   server_.Serve("/gg2.txt", Of(Reply::Kind::kSilent));
   adverts::SlotTexts texts(inet1_, server_.Host(), Clock::now() + 10s);
   // Closed from a message handled during the wait, as a user's click would be.
-  const UINT_PTR closer = ::SetTimer(form_.hwnd(), 77, 300, [](HWND hwnd, UINT, UINT_PTR id, DWORD) {
-    ::KillTimer(hwnd, id);
-    ::SendMessageW(hwnd, WM_CLOSE, 0, 0);
-  });
+  const UINT_PTR closer = ::SetTimer(form_.hwnd(), 77, 300, &CloseOnce);
   ASSERT_NE(closer, 0u);
   const auto start = Clock::now();
   texts.Fill(form_.Slot1, form_.Slot2);

@@ -177,6 +177,28 @@ class MainForm : public testing::Test {
 
 MainForm::Shared* MainForm::shared_ = nullptr;
 
+// Stand-ins for Windows' power functions: (window, flags) registered, then (registration, 0)
+// unregistered; the execution states set.
+std::vector<std::pair<HANDLE, DWORD>> registrations;
+std::vector<EXECUTION_STATE> states;
+
+HPOWERNOTIFY WINAPI RecordRegistration(HANDLE window, DWORD flags) {
+  registrations.emplace_back(window, flags);
+  return reinterpret_cast<HPOWERNOTIFY>(&registrations);
+}
+
+BOOL WINAPI RecordUnregistration(HPOWERNOTIFY registration) {
+  registrations.emplace_back(registration, 0);
+  return TRUE;
+}
+
+HANDLE WINAPI NoPowerRequest(PREASON_CONTEXT) { return INVALID_HANDLE_VALUE; }
+
+EXECUTION_STATE WINAPI RecordExecutionState(EXECUTION_STATE flags) {
+  states.push_back(flags);
+  return ES_CONTINUOUS;
+}
+
 // ---- Look ----------------------------------------------------------------------------
 
 // The places at 96 DPI; at another system DPI (Windows 7 at 125 %, say) each scaled.
@@ -788,36 +810,26 @@ TEST_F(MainForm, IdleSleepWaitsForTheCountdownAndAWakeShowsIt) {
   form_.Unload();
   EXPECT_FALSE(hold_.held) << "still held after the window closed";
 
-  static std::vector<std::pair<HANDLE, DWORD>> calls;  // (window, flags), then (registration, 0)
-  calls.clear();
-  const test_support::StandIn<toolkit::RegisterSuspendResumeFunction> registers(
-      toolkit::register_suspend_resume, [](HANDLE window, DWORD flags) -> HPOWERNOTIFY {
-        calls.emplace_back(window, flags);
-        return reinterpret_cast<HPOWERNOTIFY>(&calls);
-      });
-  const test_support::StandIn<toolkit::UnregisterSuspendResumeFunction> unregisters(
-      toolkit::unregister_suspend_resume, [](HPOWERNOTIFY registration) -> BOOL {
-        calls.emplace_back(registration, 0);
-        return TRUE;
-      });
+  registrations.clear();
+  const test_support::StandIn<toolkit::RegisterSuspendResumeFunction> registers(toolkit::register_suspend_resume,
+                                                                                &RecordRegistration);
+  const test_support::StandIn<toolkit::UnregisterSuspendResumeFunction> unregisters(toolkit::unregister_suspend_resume,
+                                                                                    &RecordUnregistration);
   form_.Show();
   const HWND window = form_.hwnd();
   form_.Unload();
-  EXPECT_EQ(calls, (std::vector<std::pair<HANDLE, DWORD>>{{window, DEVICE_NOTIFY_WINDOW_HANDLE}, {&calls, 0}}));
+  EXPECT_EQ(registrations,
+            (std::vector<std::pair<HANDLE, DWORD>>{{window, DEVICE_NOTIFY_WINDOW_HANDLE}, {&registrations, 0}}));
 }
 
 // Where Windows has no power requests to give, the hold is the thread's execution state,
 // and every release gives it back: else the machine would never idle to sleep again.
 TEST(SystemIdleSleepHold, FallsBackToTheThreadsExecutionStateAndGivesItBack) {
-  static std::vector<EXECUTION_STATE> states;
   states.clear();
-  const test_support::StandIn<toolkit::PowerCreateRequestFunction> no_requests(
-      toolkit::power_create_request, [](PREASON_CONTEXT) { return INVALID_HANDLE_VALUE; });
+  const test_support::StandIn<toolkit::PowerCreateRequestFunction> no_requests(toolkit::power_create_request,
+                                                                               &NoPowerRequest);
   const test_support::StandIn<toolkit::ExecutionStateFunction> recorded(toolkit::set_thread_execution_state,
-                                                                        [](EXECUTION_STATE flags) -> EXECUTION_STATE {
-                                                                          states.push_back(flags);
-                                                                          return ES_CONTINUOUS;
-                                                                        });
+                                                                        &RecordExecutionState);
   {
     toolkit::SystemIdleSleepHold hold;
     hold.Take(L"a");

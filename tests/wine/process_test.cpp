@@ -44,6 +44,13 @@ std::wstring WindowsFolder() {
   return std::wstring(buffer, ::GetSystemWindowsDirectoryW(buffer, MAX_PATH));
 }
 
+// Where cmd.exe comes from: the system folder, or for a 32-bit build on 64-bit Windows
+// the 64-bit one behind Sysnative.
+std::wstring CommandFolder() {
+  BOOL wow64 = FALSE;
+  return ::IsWow64Process(::GetCurrentProcess(), &wow64) && wow64 ? WindowsFolder() + L"\\Sysnative" : SystemFolder();
+}
+
 void Plant(const std::wstring& path) {
   ASSERT_TRUE(::CopyFileW(Stub().c_str(), path.c_str(), FALSE)) << "cannot copy the stub, error " << ::GetLastError();
 }
@@ -205,11 +212,15 @@ TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
   // The standard controls, loaded by name from the system folder, are version 6 from WinSxS.
   wchar_t comctl32[MAX_PATH] = {};
   ::CharLowerBuffW(comctl32, ::GetModuleFileNameW(toolkit::CommonControlsModule(), comctl32, MAX_PATH));
-  EXPECT_TRUE(std::wcsstr(comctl32, L"\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0."))
-      << comctl32;
+#ifdef _WIN64
+  constexpr wchar_t kVersion6[] = L"\\winsxs\\amd64_microsoft.windows.common-controls_6595b64144ccf1df_6.0.";
+#else
+  constexpr wchar_t kVersion6[] = L"\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.";
+#endif
+  EXPECT_TRUE(std::wcsstr(comctl32, kVersion6)) << comctl32;
 
   const toolkit::ProcessLauncher launcher;
-  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c shutdown -s -t 3"), SystemFolder() + L"\\cmd.exe"));
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c shutdown -s -t 3"), CommandFolder() + L"\\cmd.exe"));
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe http://host/"), WindowsFolder() + L"\\explorer.exe"));
 
   // Nothing planted beside the program, in the current directory or on PATH changes that.
@@ -221,7 +232,7 @@ TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
   PlantedFile beside_explorer(TestFolder() + L"\\explorer.exe");
   ScopedCurrentDirectory cd(here.path());
   ScopedPath path(L".;" + here.path());
-  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c x"), SystemFolder() + L"\\cmd.exe"));
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c x"), CommandFolder() + L"\\cmd.exe"));
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe x"), WindowsFolder() + L"\\explorer.exe"));
   // Other programs are never started, found or not.
   for (const wchar_t* line : {L"shutdown.exe -s", L"notepad.exe", L"morvane_no_such_program.exe /x", L"",

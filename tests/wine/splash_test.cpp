@@ -237,16 +237,19 @@ class ElevatedDefaultDacl {
 std::vector<std::tuple<HWND, UINT, DWORD>> filtered;
 std::vector<DWORD> lent;
 
+BOOL WINAPI RecordFilter(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT) {
+  filtered.emplace_back(window, message, action);
+  return TRUE;
+}
+
+BOOL WINAPI RecordLending(DWORD id) {
+  lent.push_back(id);
+  return TRUE;
+}
+
 TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
-  const test_support::StandIn<toolkit::MessageFilterFunction> filter(
-      toolkit::change_message_filter, [](HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT) -> BOOL {
-        filtered.emplace_back(window, message, action);
-        return TRUE;
-      });
-  const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, [](DWORD id) -> BOOL {
-    lent.push_back(id);
-    return TRUE;
-  });
+  const test_support::StandIn<toolkit::MessageFilterFunction> filter(toolkit::change_message_filter, &RecordFilter);
+  const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, &RecordLending);
   const std::wstring name = L"Local\\MorvaneShutdown.Test." + std::to_wstring(::GetCurrentProcessId());
   const ElevatedDefaultDacl as_administrator;
   ASSERT_TRUE(as_administrator.set);

@@ -32,19 +32,26 @@ bool IconPresent(HWND owner) {
   return ::Shell_NotifyIconW(NIM_MODIFY, &probe) != FALSE;
 }
 
+BOOL CALLBACK CountIfVisible(HWND child, LPARAM n) {
+  if (::IsWindowVisible(child)) ++*reinterpret_cast<int*>(n);
+  return TRUE;
+}
+
 // Icons shown by Wine's stand-alone tray window (one child window per icon).
 int WineTrayIcons() {
   HWND tray = ::FindWindowW(nullptr, L"Wine System Tray");
   if (!tray) return -1;
   int count = 0;
-  ::EnumChildWindows(
-      tray,
-      [](HWND child, LPARAM n) -> BOOL {
-        if (::IsWindowVisible(child)) ++*reinterpret_cast<int*>(n);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&count));
+  ::EnumChildWindows(tray, &CountIfVisible, reinterpret_cast<LPARAM>(&count));
   return count;
+}
+
+// What the notification state query answers in the tray countdown test.
+QUERY_USER_NOTIFICATION_STATE answer;
+
+HRESULT WINAPI AnswerNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
+  *state = answer;
+  return S_OK;
 }
 
 // The width of an icon's picture.
@@ -281,12 +288,8 @@ TEST_F(TrayTest, TheCountdownRunsWarnsAndLaunchesWhileHiddenAndTheIconStillResto
   const test_support::RecordingFlash flash;
   const toolkit::UniqueWindow other(
       ::CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE, 0, 0, 9, 9, nullptr, nullptr, nullptr, nullptr));
-  static QUERY_USER_NOTIFICATION_STATE answer;
-  const test_support::StandIn<tray::NotificationStateQuery> stand_in(
-      tray::query_notification_state, [](QUERY_USER_NOTIFICATION_STATE* state) -> HRESULT {
-        *state = answer;
-        return S_OK;
-      });
+  const test_support::StandIn<tray::NotificationStateQuery> stand_in(tray::query_notification_state,
+                                                                     &AnswerNotificationState);
   const auto above_other = [&] {
     HWND below = form.hwnd();
     while (below && below != other.get()) below = ::GetWindow(below, GW_HWNDNEXT);
