@@ -113,8 +113,7 @@ class ReadableByTheUser {
 RunningCopy::RunningCopy(const wchar_t* name) {
   ReadableByTheUser security;
   ::SetLastError(ERROR_SUCCESS);  // what a fresh object leaves is not promised
-  mapping_.reset(
-      ::CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, sizeof(Published), name));
+  mapping_.reset(::CreateFileMappingW(INVALID_HANDLE_VALUE, security.get(), PAGE_READWRITE, 0, sizeof(Published), name));
   const DWORD error = ::GetLastError();
   holds_ = mapping_ && error != ERROR_ALREADY_EXISTS;
   // An elevated copy's name, which this process may only read.
