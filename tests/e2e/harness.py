@@ -15,8 +15,14 @@ its own, which is left alone.
 
 Wine, its prefix and the display come from scripts/wine-env.sh, as set up by
 scripts/test.sh and scripts/repeat-e2e.sh, which run these tests; the program
-and the tools from build/windows. E2E_KEEP=1 keeps the scratch folders (for
-looking at launches.log).
+and the tools from build/windows (E2E_PROGRAM names another build of the program,
+the 32-bit one say). E2E_KEEP=1 keeps the scratch folders (for looking at
+launches.log).
+
+A 32-bit program takes cmd.exe from Sysnative, which is system32 itself. Where Wine
+has its 32-bit half, our stub stands in syswow64 as well, so that a 32-bit build
+that missed Sysnative would still reach only a stub, and be seen to: its launch
+would come from syswow64.
 """
 
 from __future__ import annotations
@@ -51,6 +57,8 @@ EXIT_CODE_FILE = "exitcode.txt"
 SYSTEM_FOLDER = r"C:\windows\system32"
 WINDOWS_FOLDER = r"C:\windows"
 STUB_FOLDERS = {"cmd.exe": SYSTEM_FOLDER, "explorer.exe": WINDOWS_FOLDER}
+# The 32-bit half's system folder, where only a faulty 32-bit build would look.
+WOW64_FOLDER = r"C:\windows\syswow64"
 # Tells the stubs where to note launches; every build of the stub holds the name.
 LOG_VARIABLE = "MORVANE_LAUNCH_LOG"
 STUB_MARK = LOG_VARIABLE.encode("utf-16-le")
@@ -81,7 +89,14 @@ def build_dir() -> Path:
 
 
 def program_path() -> Path:
-    return build_dir() / PROGRAM_NAME
+    chosen = os.environ.get("E2E_PROGRAM")
+    return (REPO_ROOT / chosen).resolve() if chosen else build_dir() / PROGRAM_NAME
+
+
+def other_build() -> Optional[Path]:
+    """The program of the other architecture (x86 beside x64, or x64 beside x86), if built."""
+    other = REPO_ROOT / "build" / ("windows-x86" if is_x64_program(program_path()) else "windows") / PROGRAM_NAME
+    return other if other.is_file() and other != program_path() else None
 
 
 def tools_dir() -> Path:
@@ -140,9 +155,17 @@ def windows_path(prefix: Path, path: Path) -> str:
     return "Z:" + str(path.resolve()).replace("/", "\\")
 
 
-def stub_target(prefix: Path, name: str) -> Path:
+def stub_target(prefix: Path, name: str, folder: Optional[str] = None) -> Path:
     """Where the program will start `name` (cmd.exe, explorer.exe) from."""
-    return unix_path(prefix, STUB_FOLDERS[name] + "\\" + name)
+    return unix_path(prefix, (folder or STUB_FOLDERS[name]) + "\\" + name)
+
+
+def stub_places(prefix: Path) -> List[Tuple[str, str, str]]:
+    """(name, folder, name of the kept original) for each place a stub stands."""
+    places = [(name, STUB_FOLDERS[name], name) for name in STUB_NAMES]
+    if stub_target(prefix, "cmd.exe", WOW64_FOLDER).is_file():
+        places.append(("cmd.exe", WOW64_FOLDER, "syswow64-cmd.exe"))
+    return places
 
 
 def is_stub(path: Path) -> bool:
@@ -180,19 +203,19 @@ def restore_originals(prefix: Path) -> None:
     """Puts Windows' own programs back where our stubs stood; safe to repeat."""
     stub_exit_code(prefix, None)  # a run that died may have left one
     kept = prefix / ORIGINALS
-    for name in STUB_NAMES:
-        original = kept / name
+    for name, folder, kept_name in stub_places(prefix):
+        original = kept / kept_name
         if original.is_file():
-            _put(original, stub_target(prefix, name))
+            _put(original, stub_target(prefix, name, folder))
             original.unlink()
     if kept.is_dir():
         try:
             kept.rmdir()
         except OSError:
             pass
-    for name in STUB_NAMES:
+    for name, folder, _ in stub_places(prefix):
         # A stub started by anyone but a run of ours notes its launch beside itself.
-        stray = stub_target(prefix, name).parent / LAUNCH_LOG
+        stray = stub_target(prefix, name, folder).parent / LAUNCH_LOG
         if stray.exists():
             print(f"\nwarning: {stray} holds launches from outside the tests:\n{stray.read_text('utf-8', 'replace')}",
                   file=sys.stderr)
@@ -204,11 +227,11 @@ def place_stubs(prefix: Path) -> None:
     restore_originals(prefix)
     kept = prefix / ORIGINALS
     kept.mkdir(exist_ok=True)
-    for name in STUB_NAMES:
+    for name, folder, kept_name in stub_places(prefix):
         built = tools_dir() / name
         if not built.is_file() or not is_stub(built):
             raise HarnessError(f"{built} is missing or not our stub: build the tools first")
-        target = stub_target(prefix, name)
+        target = stub_target(prefix, name, folder)
         if is_stub(target):
             # Left by a run whose kept copy is gone: Wine's own copy is the original.
             own = _wine_own_copy(name)
@@ -218,14 +241,14 @@ def place_stubs(prefix: Path) -> None:
             _put(own, target)
         if not target.is_file():
             raise HarnessError(f"the prefix has no {target} to stand in for")
-        _put(target, kept / name)
+        _put(target, kept / kept_name)
         _put(built, target)
 
 
 def stubs_in_place(prefix: Path) -> None:
     """Raises unless our stubs stand at the exact paths the program launches."""
-    for name in STUB_NAMES:
-        target = stub_target(prefix, name)
+    for name, folder, _ in stub_places(prefix):
+        target = stub_target(prefix, name, folder)
         built = tools_dir() / name
         if not (target.is_file() and built.is_file() and target.read_bytes() == built.read_bytes()):
             raise HarnessError(f"refusing to start the program: {target} is not our stub")
@@ -239,15 +262,16 @@ def prove_stubs_run(wine: str, env: dict, prefix: Path) -> None:
         log = folder / LAUNCH_LOG
         env = dict(env)
         env[LOG_VARIABLE] = windows_path(prefix, log)
-        for name in STUB_NAMES:
+        places = stub_places(prefix)
+        for name, where, _ in places:
             # Harmless even if Windows' own ran: cmd.exe runs a remark, explorer.exe at
             # worst opens a window in the prefix.
-            subprocess.run([wine, STUB_FOLDERS[name] + "\\" + name, "/c", "rem", "morvane-stub-check"], env=env,
+            subprocess.run([wine, where + "\\" + name, "/c", "rem", "morvane-stub-check"], env=env,
                            check=False, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
         noted = parse_launches(log.read_text(encoding="utf-8")) if log.exists() else []
-        for name in STUB_NAMES:
-            if not any(l.exe == name and l.folder.lower() == STUB_FOLDERS[name].lower() for l in noted):
-                raise HarnessError(f"{STUB_FOLDERS[name]}\\{name} does not run our stub under Wine "
+        for name, where, _ in places:
+            if not any(l.exe == name and l.folder.lower() == where.lower() for l in noted):
+                raise HarnessError(f"{where}\\{name} does not run our stub under Wine "
                                    f"(WINEDLLOVERRIDES must hold cmd.exe=n,b)")
     finally:
         shutil.rmtree(folder, ignore_errors=True)
@@ -261,6 +285,18 @@ def is_x64_program(path: Path) -> bool:
         return False
     pe = int.from_bytes(head[0x3C:0x40], "little")
     return head[pe:pe + 4] == b"PE\0\0" and int.from_bytes(head[pe + 4:pe + 6], "little") == 0x8664
+
+
+def program_loader(sess: "Session", path: Path) -> str:
+    """The Wine loader that starts `path`: the 64-bit one, or for a 32-bit program Wine's
+    32-bit loader, once our stub stands in syswow64 too."""
+    if is_x64_program(path):
+        return sess.wine
+    loader = Path(sess.wine).with_name("wine")
+    if not loader.is_file() or ("cmd.exe", WOW64_FOLDER, "syswow64-cmd.exe") not in stub_places(sess.prefix):
+        raise HarnessError(f"refusing to start {path}: a 32-bit program needs Wine's 32-bit half (wine32), "
+                           "with our stub in syswow64 too")
+    return str(loader)
 
 
 # --------------------------------------------------------------------- session
@@ -586,13 +622,13 @@ class ProgramRun:
     """One copy of the program in its own scratch folder; its launches reach the
     session's stubs and are noted in launches.log in that folder."""
 
-    def __init__(self, sess: Session, driver: UiDriver) -> None:
+    def __init__(self, sess: Session, driver: UiDriver, source: Optional[Path] = None) -> None:
         self.session = sess
         self.driver = driver
         self.folder = Path(tempfile.mkdtemp(prefix="morvane-e2e-"))
         self.proc: Optional[subprocess.Popen] = None
         self.win_pid: Optional[int] = None
-        source = program_path()
+        source = source or program_path()
         if not source.is_file():
             raise HarnessError(f"{source} is missing: build the program first")
         shutil.copy2(source, self.folder / PROGRAM_NAME)
@@ -645,8 +681,7 @@ class ProgramRun:
         if not self.session.stubs_proven:
             raise HarnessError("refusing to start the program: the stubs were not shown to run")
         stubs_in_place(prefix)
-        if not is_x64_program(self.exe):
-            raise HarnessError(f"refusing to start {self.exe}: not a 64-bit program, its system folder is elsewhere")
+        loader = program_loader(self.session, self.exe)
         assert self.exe.parent == self.folder and self.folder != build_dir()
         overrides = self.session.env()["WINEDLLOVERRIDES"]
         env = {**self.session.env(), **(env or {})}
@@ -660,7 +695,7 @@ class ProgramRun:
                                                      "wine asked to start it"))
         with open(self.trace_log, "wb") if timeline.enabled() else contextlib.nullcontext(subprocess.DEVNULL) as trace:
             self.proc = subprocess.Popen(
-                [self.session.wine, str(self.exe)],
+                [loader, str(self.exe)],
                 cwd=str(cwd or self.folder),
                 env=env,
                 stdout=subprocess.DEVNULL,
@@ -733,7 +768,7 @@ def main(argv: List[str]) -> int:
         prove_stubs_run(wine_environment("WINE_BIN"), dict(os.environ), prefix)
         stubs_in_place(prefix)
         if not is_x64_program(program_path()):
-            raise HarnessError(f"{program_path()} is not a 64-bit program: its system folder is elsewhere")
+            raise HarnessError(f"{program_path()} is not a 64-bit program: scripts/run.sh runs the 64-bit build")
     except HarnessError as exc:
         print(f"error: {exc}", file=sys.stderr)
         return 1

@@ -21,8 +21,8 @@ from controls import (ABOUT, COMMAND1, COMMAND2, COMMAND3, COMMAND4, ERROR_BOX, 
                       LABEL1, LABEL2, LABEL3, MAIN, MSG_SHUTDOWN_SCHEDULED, OPTION1, OPTION2, RESTART_CMD,
                       SHUTDOWN_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE, SW_SHOWMINIMIZED,
                       TEXT1)
-from harness import (STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, local_publisher, session,
-                     stub_exit_code, stub_target, tools_dir, wait_until)
+from harness import (STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, local_publisher, other_build,
+                     session, stub_exit_code, stub_target, tools_dir, wait_until)
 
 VK_RETURN = 0x0D
 STARTF_USESHOWWINDOW = 0x1
@@ -433,6 +433,18 @@ class CountdownTest(ProgramCase):
 
     def test_countdown_ends_in_restart(self):
         self.run_countdown(OPTION2, RESTART_CMD)
+
+    def test_a_start_of_the_other_build_reaches_this_copy(self):
+        # The 32-bit and the 64-bit build are one program: either start finds the other's copy.
+        other = other_build()
+        if other is None:
+            self.skipTest("the other architecture's build is missing")
+        second = ProgramRun(session(), self.driver, other)
+        self.addCleanup(second.stop)
+        second.start()
+        self.assertTrue(wait_until(lambda: second.proc.poll() is not None, 15), "the other build's copy runs on")
+        self.assertEqual((self.driver.count(MAIN), self.driver.count(SPLASH)), (1, 0))
+        self.assertEqual(self.driver.pid(MAIN), self.prog.win_pid, "the main window is not the first copy's")
 
     def test_enter_in_the_field_starts_the_countdown(self):
         self.type_over("2")
