@@ -4,10 +4,12 @@
 # the .exe, the zip and SHA256SUMS come out byte for byte the same. The first copy lies
 # inside this checkout and dates the zip from git; the second lies outside any checkout
 # and gets the same date the standard way (SOURCE_DATE_EPOCH). Only the program and the
-# package are built, not the tests. Called by scripts/test.sh.
+# package are built, not the tests. Called by scripts/test.sh, once for each preset:
+# windows (the default) and windows-x86.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
+preset=${1:-windows}
 
 # This tree as it is (tracked and new files, uncommitted changes included), no build.
 copy_tree() {
@@ -23,15 +25,15 @@ copy_tree() {
 # The build a user makes: configure, the program, then what the package target does.
 build_package() {
   local src=$1 log=$1.log
-  if ! (cd "$src" && cmake --preset windows && cmake --build --preset windows --target MorvaneShutdown &&
-    cd build/windows && cpack) >"$log" 2>&1; then
+  if ! (cd "$src" && cmake --preset "$preset" && cmake --build --preset "$preset" --target MorvaneShutdown &&
+    cd "build/$preset" && cpack) >"$log" 2>&1; then
     cat "$log" >&2
     echo "build in $src failed" >&2
     exit 1
   fi
 }
 
-one=$root/build/repro/one
+one=$root/build/repro-$preset/one
 other_root=$(mktemp -d "${TMPDIR:-/tmp}/morvane-repro.XXXXXX")
 two=$other_root/a/second/folder
 rm -rf "$one"
@@ -47,19 +49,20 @@ epoch=$(git log -1 --format=%ct 2>/dev/null || true)
   build_package "$two"
 )
 
-zip=$(cd "$one/build/windows" && ls MorvaneShutdown-*-win64.zip)
+built=build/$preset
+zip=$(cd "$one/$built" && ls MorvaneShutdown-*-win*.zip)
 status=0
 for file in MorvaneShutdown.exe "$zip" SHA256SUMS; do
-  if cmp "$one/build/windows/$file" "$two/build/windows/$file"; then
-    echo "same bytes: $file ($(stat -c %s "$one/build/windows/$file") bytes)"
+  if cmp "$one/$built/$file" "$two/$built/$file"; then
+    echo "same bytes: $file ($(stat -c %s "$one/$built/$file") bytes)"
   else
     status=1
   fi
 done
-(cd "$one/build/windows" && sha256sum -c SHA256SUMS) || status=1
+(cd "$one/$built" && sha256sum -c SHA256SUMS) || status=1
 if [ $status -ne 0 ]; then
   echo "the two builds differ; they are kept in $one and $two" >&2
   exit 1
 fi
-cat "$one/build/windows/SHA256SUMS"
+cat "$one/$built/SHA256SUMS"
 rm -rf "$one" "$one.log" "$other_root"

@@ -4,11 +4,13 @@
 # that a second signing gives the same zip, that the same key on a SoftHSM2 token
 # (PKCS#11) gives the same zip as its PKCS#12 file, that a time-stamp from a local
 # authority verifies, and that a wrong password or PIN, a time-stamp server that is down
-# or a missing SIGN_TIMESTAMP_URL fails with no zip left. Reuses build/windows; called by
-# scripts/test.sh after scripts/repro.sh.
+# or a missing SIGN_TIMESTAMP_URL fails with no zip left. Reuses the build of the preset
+# given (windows, the default, or windows-x86); called by scripts/test.sh after
+# scripts/repro.sh, for each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-out=build/windows
+preset=${1:-windows}
+out=build/$preset
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/morvane-signing.XXXXXX")
 tsa=
 trap '[ -z "$tsa" ] || kill "$tsa" 2>/dev/null; rm -rf "$tmp"' EXIT
@@ -41,13 +43,13 @@ printf '%s\n' $pin >"$tmp/pin"
 token=(SIGN_PKCS11_MODULE="$(ls /usr/lib/*/softhsm/libsofthsm2.so | head -n1)" SIGN_CERTS="$tmp/chain.pem"
   "SIGN_KEY=pkcs11:token=Throwaway;object=signer;type=private" SIGN_PASSWORD_FILE="$tmp/pin")
 
-cmake --preset windows >/dev/null
+cmake --preset "$preset" >/dev/null
 # Returns non-zero when the command fails or leaves a zip that SHA256SUMS does not match.
 package() { # $1: where a copy of the zip goes, unpacked beside it; then the signing settings
   local copy=$1
   shift
-  env "$@" cmake --build --preset windows --target package >"$tmp/log" 2>&1 || return 1
-  zip=$(cd "$out" && ls MorvaneShutdown-*-win64.zip)
+  env "$@" cmake --build --preset "$preset" --target package >"$tmp/log" 2>&1 || return 1
+  zip=$(cd "$out" && ls MorvaneShutdown-*-win*.zip)
   (cd "$out" && sha256sum -c SHA256SUMS) && cp "$out/$zip" "$copy" && mkdir "$copy.d" && (cd "$copy.d" && cmake -E tar xf "$copy")
 }
 package "$tmp/one.zip" "${pfx[@]}" SIGN_TIMESTAMP_URL=none || { cat "$tmp/log" >&2; exit 1; }
@@ -93,7 +95,7 @@ failing() { # $1: what the log must say; then the signing settings
   tr -s ' \n' ' ' <"$tmp/log" >"$tmp/said" # as one line: CMake wraps its messages
   grep -q "Signing MorvaneShutdown.exe failed" "$tmp/said" && grep -q "$says" "$tmp/said" || { cat "$tmp/log" >&2; exit 1; }
   if grep -q "$pin" "$tmp/log"; then echo "the PIN is in the log" >&2; exit 1; fi
-  if ls "$out"/MorvaneShutdown-*-win64.zip "$out/SHA256SUMS" 2>/dev/null; then echo "a zip was left: $*" >&2; exit 1; fi
+  if ls "$out"/MorvaneShutdown-*-win*.zip "$out/SHA256SUMS" 2>/dev/null; then echo "a zip was left: $*" >&2; exit 1; fi
   echo "fails, no zip: $says"
 }
 failing "Wrong password" SIGN_PFX="$tmp/cert.pfx" SIGN_PASSWORD_FILE="$tmp/wrong" SIGN_TIMESTAMP_URL=none

@@ -7,7 +7,9 @@ WINE_BIN=${WINE_BIN:-/usr/lib/wine/wine64}
 [ -x "$WINE_BIN" ] || WINE_BIN=$(command -v wine64 || command -v wine)
 WINESERVER_BIN=$(dirname "$WINE_BIN")/wineserver
 [ -x "$WINESERVER_BIN" ] || WINESERVER_BIN=$(command -v wineserver)
-export WINE_BIN WINESERVER_BIN
+# The 32-bit loader, of Debian's wine32: the 32-bit build runs in Wine's 32-bit half.
+WINE32_BIN=${WINE32_BIN:-$(dirname "$WINE_BIN")/wine}
+export WINE_BIN WINESERVER_BIN WINE32_BIN
 MORVANE_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$1}
 export WINEARCH=win64
