@@ -55,9 +55,10 @@ void LoadDllsFromTheSystemFolderOnly() {
     set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     return;
   }
-  // Windows 7 without KB2533623: the current folder at least leaves the search. The
-  // program's own folder stays in it, for what Windows loads on our behalf; our own loads
-  // name the system folder (toolkit::LoadSystemLibrary).
+  // Windows 7 without KB2533623: the current folder at least leaves the search (for the
+  // programs we start too, which the page says inherit it: harmless to cmd.exe and
+  // explorer.exe). The program's own folder stays in it, for what Windows loads on our
+  // behalf; our own loads name the system folder (toolkit::LoadSystemLibrary).
   ::SetDllDirectoryW(L"");
 }
 
