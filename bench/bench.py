@@ -359,9 +359,11 @@ def one_start(sess, driver, exe: Path) -> Tuple[float, float, float]:
         run.stop()
 
 
-def compare_startup(sess, driver, table: "Table", exe: Path, baseline: Path) -> None:
-    """The program against a baseline build, started alternately (in the order AB, BA,
-    AB, ...), so that Wine's and the machine's drift falls on both alike."""
+def compare_startup(sess, driver, table: "Table", exe: Path, baseline: Path,
+                    labels: Tuple[str, str] = ("baseline", "this build")) -> None:
+    """The program against a baseline build (or the x64 build against the x86 one),
+    started alternately (in the order AB, BA, AB, ...), so that Wine's and the machine's
+    drift falls on both alike."""
     figures: Dict[Path, List[Tuple[float, float, float]]] = {baseline: [], exe: []}
     for n in range(RUNS + 1):
         log(f"alternated start-up, pair {n} of {RUNS} ...")
@@ -369,12 +371,12 @@ def compare_startup(sess, driver, table: "Table", exe: Path, baseline: Path) -> 
             got = one_start(sess, driver, which)
             if n:  # the first pair warms Wine up
                 figures[which].append(got)
-    for label, which in (("baseline", baseline), ("this build", exe)):
+    for label, which in zip(labels, (baseline, exe)):
         rows = figures[which]
         table.add(f"Alternated start, {label}",
                   f"splash {spread([r[0] for r in rows])}; main {spread([r[1] for r in rows])}; "
                   f"second start handed over and ended {spread([r[2] for r in rows])}",
-                  f"{which}: process start (Popen of wine64) to uidriver seeing 'loading...', then 'Morvane关机' "
+                  f"{which}: process start (Popen of {'wine64' if harness.is_x64_program(which) else 'wine, the 32-bit loader'}) to uidriver seeing 'loading...', then 'Morvane关机' "
                   "visible (polled every 20 ms); then a second start's Popen to its exit (code 0), the first "
                   f"still running; publisher prompt; {RUNS} pairs started alternately with the other build, "
                   "first pair discarded")
@@ -472,6 +474,19 @@ def main() -> int:
             if not baseline.is_file():
                 raise SystemExit("BENCH_BASELINE must name a build of the program for the local publisher")
             compare_startup(sess, driver, table, bench_exe, baseline)
+            table.print()
+            return 0
+        if os.environ.get("BENCH_PART") == "architectures":
+            x86 = REPO / "build" / "local-publisher-x86" / "MorvaneShutdown.exe"
+            if not x86.is_file():
+                raise SystemExit(f"{x86} is missing: cmake --preset local-publisher-x86 && "
+                                 "cmake --build --preset local-publisher-x86")
+            for preset in ("windows", "windows-x86"):
+                shipped = REPO / "build" / preset / "MorvaneShutdown.exe"
+                table.add(f".exe size, {preset}", f"{shipped.stat().st_size} bytes",
+                          f"size of build/{preset}/MorvaneShutdown.exe (Release, statically linked C++ runtime, "
+                          "stripped)")
+            compare_startup(sess, driver, table, x86, bench_exe, ("x64", "x86"))
             table.print()
             return 0
         if os.environ.get("BENCH_PART") == "startup":

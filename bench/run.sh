@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the program (as shipped, and once more for a publisher site on this
-# machine, as the end-to-end tests do), the two bench helpers, then prints the
-# benchmark table of bench/bench.py. Figures only: nothing here passes or fails on a
+# machine, as the end-to-end tests do; x64 and x86), the two bench helpers, then prints
+# the benchmark table of bench/bench.py (BENCH_PART=architectures: the two builds' sizes,
+# and their start-up alternated). Figures only: nothing here passes or fails on a
 # time. Like the end-to-end tests, the program only ever runs with the stub cmd.exe
 # and explorer.exe standing where it launches them, in the bench's own prefix.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-for preset in windows local-publisher; do
+for preset in windows local-publisher windows-x86 local-publisher-x86; do
   cmake --preset "$preset"
   cmake --build --preset "$preset"
 done
