@@ -58,6 +58,7 @@ main::main(Services services)
       tray_retry_(*this, kTrayRetryTimer, kTrayRetryMs, false) {
   // 最小化 overlaps the right end of the copyright line and is drawn above it.
   Label1.SetBottomMost();
+  Text1.SetNumberField();  // seconds, typed as digits whatever input method is on
   Text1.OnKeyPress([this](wchar_t& key) { Text1_KeyPress(key); });
   Text1.OnChange([this] { Text1_Change(); });
   Command1.OnClick([this] { Command1_Click(); });

@@ -4,9 +4,12 @@
 
 #include <windows.h>
 
+#include <imm.h>
+
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -399,6 +402,11 @@ TEST_F(MainForm, KeysOtherThanDigitsAndBackspaceAreDiscarded) {
   EXPECT_EQ(Field(), L"1");
   Type(L"９0");  // a full-width nine, as a Chinese input method types it, then a zero
   EXPECT_EQ(Field(), L"190");
+  // No input method composes in the field; what one sends passes the same rule.
+  EXPECT_EQ(::ImmGetContext(form_.Text1.hwnd()), nullptr);
+  for (wchar_t ime : {L'０', L'字'}) ::PostMessageW(form_.Text1.hwnd(), WM_IME_CHAR, ime, 1);
+  Pump(50ms);
+  EXPECT_EQ(Field(), L"1900");
   EXPECT_TRUE(launcher_.launches.empty());
   EXPECT_TRUE(prompter_.prompts.empty());
 }
