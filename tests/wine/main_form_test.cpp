@@ -601,6 +601,23 @@ TEST_F(MainForm, APowerCommandErrorBringsAHiddenWindowBackFirst) {
   ::SendMessageW(form_.hwnd(), WM_ENDSESSION, FALSE, 0);
   form_.Text1.SetText(L"000");
   EXPECT_EQ(prompter_.prompts.size(), 1u);
+
+  // Restart Manager closes the program (ENDSESSION_CLOSEAPP) as its close box does: the
+  // icon goes, nothing is held, nothing is told; loaded again, it tells what goes wrong.
+  launcher_.fails = false;
+  form_.Text1.SetText(L"9");
+  Start();
+  NOTIFYICONDATAW icon{};  // changing an icon that is not there fails
+  std::tie(icon.cbSize, icon.hWnd, icon.uID) = std::make_tuple(sizeof icon, form_.hwnd(), 1);
+  ASSERT_TRUE(hold_.held && ::Shell_NotifyIconW(NIM_MODIFY, &icon));
+  ::SendMessageW(form_.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP);
+  ::SendMessageW(form_.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+  EXPECT_FALSE(form_.IsLoaded());
+  EXPECT_FALSE(hold_.held || ::Shell_NotifyIconW(NIM_MODIFY, &icon)) << "the hold or the icon stayed";
+  form_.Show();
+  launcher_.fails = true;
+  form_.Text1.SetText(L"0");
+  EXPECT_EQ(prompter_.prompts.size(), 2u) << "silent once loaded again";
 }
 
 // Closed before its command ended, the window tells nothing afterwards, even when it is
