@@ -110,6 +110,14 @@ void Form::Show() {
     Form_Load();
     if (!hwnd_) return;  // the load may have unloaded the form
   }
+  if (!::IsWindowEnabled(hwnd_)) {
+    // A box of the form's holds the input, and the form in front would take no key: the
+    // form comes back with it, and the box, the popup it owns that was active last, takes
+    // the foreground, where its keys work.
+    ShowWithoutActivating();  // on a screen, above the others
+    ::SetForegroundWindow(::GetLastActivePopup(hwnd_));
+    return;
+  }
   BringOntoAMonitor();  // before it shows, so that it never shows off every screen
   ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
   BringOntoAMonitor();  // a minimised one, where its restore put it

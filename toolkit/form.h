@@ -53,7 +53,8 @@ class Form {
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
 
-  // Creates (running Form_Load) if needed, then shows and activates the window.
+  // Creates (running Form_Load) if needed, then shows and activates the window; while a
+  // box of its own holds the input, the box comes to the front in its place.
   void Show();
   void Hide();
   // Shows a loaded window, restored if minimised, without taking the focus from the
