@@ -20,6 +20,7 @@ bool& QuitWhenLastClosed() {
   static bool quit = false;
   return quit;
 }
+std::function<void()> before_quit;
 
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
@@ -97,7 +98,10 @@ Form::~Form() {
 
 std::vector<Form*>& Form::LiveFormList() noexcept { return live_forms; }
 
-void Form::SetQuitWhenLastClosed(bool quit) noexcept { QuitWhenLastClosed() = quit; }
+void Form::SetQuitWhenLastClosed(bool quit, std::function<void()> act) {
+  QuitWhenLastClosed() = quit;
+  before_quit = std::move(act);
+}
 
 int Form::LiveForms() noexcept { return static_cast<int>(LiveFormList().size()); }
 
@@ -584,7 +588,9 @@ void Form::OnNcDestroy() {
   for (Timer* timer : timers_) timer->Reset();
   auto& live = LiveFormList();
   live.erase(std::remove(live.begin(), live.end(), this), live.end());
-  if (live.empty() && QuitWhenLastClosed()) ::PostQuitMessage(0);
+  if (!live.empty() || !QuitWhenLastClosed()) return;
+  if (before_quit) before_quit();
+  ::PostQuitMessage(0);
 }
 
 void DrawPicture(HDC dc, HBITMAP picture, const RECT& into) {

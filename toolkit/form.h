@@ -78,8 +78,9 @@ class Form {
   // Lets the keyboard work in every form as in a dialog box: Tab, the arrows between
   // options, Enter and Esc.
   static bool PreTranslate(MSG& message);
-  // Whether the thread's message loop ends when the last form closes (the program's).
-  static void SetQuitWhenLastClosed(bool quit) noexcept;
+  // Whether the thread's message loop ends when the last form closes (the program's), and
+  // what is done just before it is told to.
+  static void SetQuitWhenLastClosed(bool quit, std::function<void()> before_quit = {});
   [[nodiscard]] static int LiveForms() noexcept;
 
  protected:
