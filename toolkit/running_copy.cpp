@@ -26,6 +26,9 @@ constexpr WPARAM kComeForward = 1;
 constexpr DWORD kPublishPollMs = 20;
 // Posted by the keeper to the copy's own window: the name is this copy's now.
 constexpr UINT kNameIsOurs = WM_APP + 1;
+// While the memory cannot be written, naming the window is tried again this often.
+constexpr UINT_PTR kRenameTimer = 1;
+constexpr UINT kRenameMs = 1000;
 // The keeper only waits.
 constexpr SIZE_T kKeeperStack = 64 * 1024;
 
@@ -239,12 +242,18 @@ void RunningCopy::Publish(std::function<void()> on_second_start) {
 void RunningCopy::NameWindow() {
   if (!View(mapping_.get(), FILE_MAP_WRITE)) {
     // Made by another account's copy run as administrator, which has ended: this process
-    // could only read it, and makes it anew unless a start still has it open.
+    // could only read it, and makes it anew once no start has it open.
     mapping_.reset();
     mapping_ = OpenNamedMemory(name_);
   }
   View view(mapping_.get(), FILE_MAP_WRITE);
-  if (view) view.SetWindow(window_.get());
+  if (view) {
+    view.SetWindow(window_.get());
+    ::KillTimer(window_.get(), kRenameTimer);
+    return;
+  }
+  mapping_.reset();  // held, the old memory would never go
+  ::SetTimer(window_.get(), kRenameTimer, kRenameMs, nullptr);
 }
 
 void RunningCopy::Withdraw() {
@@ -271,7 +280,7 @@ LRESULT CALLBACK RunningCopy::WindowProc(HWND window, UINT message, WPARAM wpara
     ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* self = reinterpret_cast<RunningCopy*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-  if (message == kNameIsOurs) {
+  if (message == kNameIsOurs || message == WM_TIMER) {
     if (self && self->holds_) self->NameWindow();
     return 0;
   }
