@@ -19,7 +19,9 @@
 namespace {
 
 // What a later start of the program in this logon session finds the running copy by.
-constexpr wchar_t kRunningCopyName[] = L"Local\\MorvaneShutdown.RunningCopy";
+// Named for the hand-over's version (see toolkit/running_copy.cpp): a copy of an earlier
+// release is not found, nor does it find this one.
+constexpr wchar_t kRunningCopyName[] = L"Local\\MorvaneShutdown.RunningCopy.3";
 // How long a later start waits for a copy that has taken the name but is still making the
 // window it is reached by, and then for its answer, before starting as usual.
 constexpr std::chrono::seconds kPublishWait{5};
@@ -89,7 +91,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   main_form.SetAboutWindow(&about_form);
   app::ld splash(main_form);
 
-  toolkit::Form::SetQuitWhenLastClosed(true);
+  // Closing, the copy stops answering first: a start meanwhile would hand over to a copy
+  // about to end, and nothing would show.
+  toolkit::Form::SetQuitWhenLastClosed(true, [&] { running_copy.Withdraw(); });
   splash.Show();
   // The requests go out while the splash shows; the main window's load takes their
   // answers. The whole wait is bounded from process start.

@@ -58,6 +58,7 @@ main::main(Services services)
       tray_retry_(*this, kTrayRetryTimer, kTrayRetryMs, false) {
   // 最小化 overlaps the right end of the copyright line and is drawn above it.
   Label1.SetBottomMost();
+  Text1.SetNumberField();  // seconds, typed as digits whatever input method is on
   Text1.OnKeyPress([this](wchar_t& key) { Text1_KeyPress(key); });
   Text1.OnChange([this] { Text1_Change(); });
   Command1.OnClick([this] { Command1_Click(); });
@@ -92,6 +93,7 @@ void main::Form_Unload() {
   power_commands_.clear();
   tray_.Delete();
   power_notices_ = {};
+  session_ending_ = false;  // loaded again, the window tells what goes wrong
 }
 
 bool main::OnRawMouseMove(WPARAM wparam, LPARAM lparam) {
@@ -121,7 +123,11 @@ std::optional<LRESULT> main::OnOtherMessage(UINT message, WPARAM wparam, LPARAM 
     return TRUE;  // the user's (or the command's) wish to end it stands
   }
   if (message == WM_ENDSESSION) {
-    Session_Ending(wparam != FALSE);  // FALSE: someone refused, and the session goes on
+    if (wparam == FALSE) {
+      Session_Ending(false);  // someone refused, and the session goes on
+    } else {
+      Session_End();
+    }
     return 0;
   }
   if (message == WM_POWERBROADCAST) {
@@ -190,6 +196,15 @@ void main::Countdown_Warning() {
 // From Windows' first question on, nothing more is told; should the end be called off,
 // what goes wrong is told again.
 void main::Session_Ending(bool ending) { session_ending_ = ending; }
+
+// The session ends, or Restart Manager must service a file or the program itself
+// (ENDSESSION_CLOSEAPP), and then the program must close: either way it closes as its
+// close box closes it, About with it. The icon goes, nothing is held and no box is shown;
+// nor does the program go on with its boxes silenced.
+void main::Session_End() {
+  if (about_) about_->Unload();
+  Unload();
+}
 
 void main::SetCounting(bool counting) {
   Timer1.SetEnabled(counting);

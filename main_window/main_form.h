@@ -126,6 +126,7 @@ class main final : public toolkit::Form {
   void PowerCommand_End(DWORD exit_code, DWORD id);
   void PowerCommand_StillRunning(DWORD id);
   void Session_Ending(bool ending);
+  void Session_End();
   bool AddTrayIcon();
   void AfterTrayAdd(bool in);
   void TrayRetry_Timer();

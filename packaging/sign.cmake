@@ -20,16 +20,6 @@
 # same key and no time-stamp, two signings give the same bytes, whichever way the key
 # comes. A time-stamp changes only the signature, never the program under it.
 
-set(token_given "")
-foreach(variable SIGN_PKCS11_MODULE SIGN_KEY SIGN_CERTS)
-  if(NOT "$ENV{${variable}}" STREQUAL "")
-    list(APPEND token_given ${variable})
-  endif()
-endforeach()
-if("$ENV{SIGN_PFX}" STREQUAL "" AND NOT token_given)
-  return()
-endif()
-
 include("${CMAKE_CURRENT_LIST_DIR}/output_folder.cmake")
 set(program "${CPACK_TEMPORARY_DIRECTORY}/MorvaneShutdown.exe")
 set(signed "${CPACK_TOPLEVEL_DIRECTORY}/MorvaneShutdown.signed.exe")
@@ -41,6 +31,29 @@ function(signing_failed why)
   file(REMOVE "${folder}/${CPACK_PACKAGE_FILE_NAME}.zip" "${folder}/SHA256SUMS" "${program}" "${signed}")
   message(FATAL_ERROR "Signing MorvaneShutdown.exe failed: ${why}\nNo zip was made.")
 endfunction()
+
+set(token_given "")
+foreach(variable SIGN_PKCS11_MODULE SIGN_KEY SIGN_CERTS)
+  if(NOT "$ENV{${variable}}" STREQUAL "")
+    list(APPEND token_given ${variable})
+  endif()
+endforeach()
+if("$ENV{SIGN_PFX}" STREQUAL "" AND "$ENV{SIGN_PKCS11_MODULE}" STREQUAL "" AND "$ENV{SIGN_KEY}" STREQUAL "")
+  # No key. A signing setting given without one means a signed download was meant, and a
+  # key that did not come (a variable not exported, a typo in its name): an unsigned zip
+  # made in silence would go out as if signed.
+  set(stray "")
+  foreach(variable SIGN_CERTS SIGN_PASSWORD_FILE SIGN_TIMESTAMP_URL)
+    if(NOT "$ENV{${variable}}" STREQUAL "")
+      list(APPEND stray ${variable})
+    endif()
+  endforeach()
+  if(stray)
+    string(REPLACE ";" " and " stray "${stray}")
+    signing_failed("${stray} set, but no key to sign with. Give SIGN_PFX, or SIGN_PKCS11_MODULE, SIGN_KEY and SIGN_CERTS; or unset ${stray} for an unsigned zip.")
+  endif()
+  return()
+endif()
 
 if(NOT "$ENV{SIGN_PFX}" STREQUAL "" AND token_given)
   string(REPLACE ";" ", " token_given "${token_given}")

@@ -3,10 +3,10 @@
 # signature verifies, that taking it off gives the unsigned program back byte for byte,
 # that a second signing gives the same zip, that the same key on a SoftHSM2 token
 # (PKCS#11) gives the same zip as its PKCS#12 file, that a time-stamp from a local
-# authority verifies, and that a wrong password or PIN, a time-stamp server that is down
-# or a missing SIGN_TIMESTAMP_URL fails with no zip left. Reuses the build of the preset
-# given (windows, the default, or windows-x86); called by scripts/test.sh after
-# scripts/repro.sh, for each.
+# authority verifies, and that a wrong password or PIN, a time-stamp server that is down,
+# a missing SIGN_TIMESTAMP_URL or a signing setting without a key fails with no zip left.
+# Reuses the build of the preset given (windows, the default, or windows-x86); called by
+# scripts/test.sh after scripts/repro.sh, for each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 preset=${1:-windows}
@@ -105,3 +105,5 @@ failing "SIGN_TIMESTAMP_URL is not set" "${token[@]}"
 failing "one way only" "${token[@]}" SIGN_PFX="$tmp/cert.pfx" SIGN_TIMESTAMP_URL=none
 failing "SIGN_CERTS must be an absolute path" "${token[@]}" SIGN_CERTS=chain.pem SIGN_TIMESTAMP_URL=none
 failing "SIGN_KEY holds the PIN" "${token[@]}" "SIGN_KEY=pkcs11:token=Throwaway;object=signer;pin-value=$pin" SIGN_TIMESTAMP_URL=none
+failing "SIGN_PASSWORD_FILE and SIGN_TIMESTAMP_URL set, but no key" SIGN_PASSWORD_FILE="$tmp/pass" SIGN_TIMESTAMP_URL=none
+failing "SIGN_CERTS set, but no key" SIGN_CERTS="$tmp/chain.pem"

@@ -1,5 +1,7 @@
 #include "toolkit/controls.h"
 
+#include <imm.h>
+
 #include "toolkit/common_controls.h"
 #include "toolkit/form.h"
 
@@ -121,13 +123,19 @@ void TextBox::RaiseChange() {
 
 void TextBox::AfterCreate() {
   Comctl32().SetWindowSubclass(hwnd_, &TextBox::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
+  // Without an input context of its own the field has no input method (a null context
+  // removes the window's association, ImmAssociateContext's Remarks): a Chinese one would
+  // otherwise compose text, full-width digits among it, and hand it over whole.
+  if (number_field_) ::ImmAssociateContextEx(hwnd_, nullptr, 0);
 }
 
 void TextBox::BeforeDestroy() { Comctl32().RemoveWindowSubclass(hwnd_, &TextBox::SubclassProc, 1); }
 
 LRESULT CALLBACK TextBox::SubclassProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
                                        DWORD_PTR data) {
-  if (message == WM_CHAR) {
+  // What an input method composes comes as WM_IME_CHAR (the same as WM_CHAR for a
+  // Unicode window, its page says), and passes the same rule.
+  if (message == WM_CHAR || message == WM_IME_CHAR) {
     auto* self = reinterpret_cast<TextBox*>(data);
     wchar_t code = static_cast<wchar_t>(wparam);
     if (self->on_key_press_) self->on_key_press_(code);

@@ -131,10 +131,14 @@ class OptionButton final : public Control {
 
 // A single-line text box. Every change of its text, typed or written by the program,
 // raises the change handler before the change returns; the key-press handler sees each
-// typed character first and may discard it by setting it to 0.
+// typed character first, from the keyboard or an input method, and may discard it by
+// setting it to 0.
 class TextBox final : public Control {
  public:
   TextBox(Form& form, int id, std::wstring text, TwipsRect position, const Frame* frame = nullptr);
+  // A field for numbers: no input method composes text in it, so the keys type what they
+  // say (the number row, digits) whatever input method the user has on.
+  void SetNumberField() noexcept { number_field_ = true; }
   void SetText(std::wstring_view text);
   void OnChange(std::function<void()> handler) { on_change_ = std::move(handler); }
   void OnKeyPress(std::function<void(wchar_t&)> handler) { on_key_press_ = std::move(handler); }
@@ -150,6 +154,7 @@ class TextBox final : public Control {
   std::function<void()> on_change_;
   std::function<void(wchar_t&)> on_key_press_;
   int writing_ = 0;
+  bool number_field_ = false;
 };
 
 // A picture from the program's resources, drawn into its box (scaled with the DPI).

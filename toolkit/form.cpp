@@ -21,6 +21,7 @@ bool& QuitWhenLastClosed() {
   static bool quit = false;
   return quit;
 }
+std::function<void()> before_quit;
 
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
@@ -98,7 +99,10 @@ Form::~Form() {
 
 std::vector<Form*>& Form::LiveFormList() noexcept { return live_forms; }
 
-void Form::SetQuitWhenLastClosed(bool quit) noexcept { QuitWhenLastClosed() = quit; }
+void Form::SetQuitWhenLastClosed(bool quit, std::function<void()> act) {
+  QuitWhenLastClosed() = quit;
+  before_quit = std::move(act);
+}
 
 int Form::LiveForms() noexcept { return static_cast<int>(LiveFormList().size()); }
 
@@ -110,6 +114,14 @@ void Form::Show() {
     if (!hwnd_) return;
     Form_Load();
     if (!hwnd_) return;  // the load may have unloaded the form
+  }
+  if (!::IsWindowEnabled(hwnd_)) {
+    // A box of the form's holds the input, and the form in front would take no key: the
+    // form comes back with it, and the box, the popup it owns that was active last, takes
+    // the foreground, where its keys work.
+    ShowWithoutActivating();  // on a screen, above the others
+    ::SetForegroundWindow(::GetLastActivePopup(hwnd_));
+    return;
   }
   BringOntoAMonitor();  // before it shows, so that it never shows off every screen
   ::ShowWindow(hwnd_, ::IsIconic(hwnd_) ? SW_RESTORE : SW_SHOW);
@@ -574,7 +586,9 @@ void Form::OnNcDestroy() {
   for (Timer* timer : timers_) timer->Reset();
   auto& live = LiveFormList();
   live.erase(std::remove(live.begin(), live.end(), this), live.end());
-  if (live.empty() && QuitWhenLastClosed()) ::PostQuitMessage(0);
+  if (!live.empty() || !QuitWhenLastClosed()) return;
+  if (before_quit) before_quit();
+  ::PostQuitMessage(0);
 }
 
 void DrawPicture(HDC dc, HBITMAP picture, const RECT& into) {

@@ -53,7 +53,8 @@ class Form {
   Form(const Form&) = delete;
   Form& operator=(const Form&) = delete;
 
-  // Creates (running Form_Load) if needed, then shows and activates the window.
+  // Creates (running Form_Load) if needed, then shows and activates the window; while a
+  // box of its own holds the input, the box comes to the front in its place.
   void Show();
   void Hide();
   // Shows a loaded window, restored if minimised, without taking the focus from the
@@ -77,8 +78,9 @@ class Form {
   // Lets the keyboard work in every form as in a dialog box: Tab, the arrows between
   // options, Enter and Esc.
   static bool PreTranslate(MSG& message);
-  // Whether the thread's message loop ends when the last form closes (the program's).
-  static void SetQuitWhenLastClosed(bool quit) noexcept;
+  // Whether the thread's message loop ends when the last form closes (the program's), and
+  // what is done just before it is told to.
+  static void SetQuitWhenLastClosed(bool quit, std::function<void()> before_quit = {});
   [[nodiscard]] static int LiveForms() noexcept;
 
  protected:

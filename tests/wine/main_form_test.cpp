@@ -4,9 +4,12 @@
 
 #include <windows.h>
 
+#include <imm.h>
+
 #include <cstring>
 #include <iostream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -424,6 +427,14 @@ TEST_F(MainForm, KeysOtherThanDigitsAndBackspaceAreDiscarded) {
   EXPECT_EQ(Field(), L"1");
   Type(L"９0");  // a full-width nine, as a Chinese input method types it, then a zero
   EXPECT_EQ(Field(), L"190");
+  // No input method composes in the field; what one sends meets the rule before the box
+  // has it (Windows' box inserts a WM_IME_CHAR at once, Wine's posts it on as a WM_CHAR).
+  EXPECT_EQ(::ImmGetContext(form_.Text1.hwnd()), nullptr);
+  for (wchar_t ime : {L'字', L'０'}) ::SendMessageW(form_.Text1.hwnd(), WM_IME_CHAR, ime, 1);
+  MSG passed{};
+  EXPECT_TRUE(!::PeekMessageW(&passed, form_.Text1.hwnd(), WM_CHAR, WM_CHAR, PM_NOREMOVE) || passed.wParam == L'0');
+  Pump(50ms);
+  EXPECT_EQ(Field(), L"1900");
   EXPECT_TRUE(launcher_.launches.empty());
   EXPECT_TRUE(prompter_.prompts.empty());
 }
@@ -618,6 +629,23 @@ TEST_F(MainForm, APowerCommandErrorBringsAHiddenWindowBackFirst) {
   ::SendMessageW(form_.hwnd(), WM_ENDSESSION, FALSE, 0);
   form_.Text1.SetText(L"000");
   EXPECT_EQ(prompter_.prompts.size(), 1u);
+
+  // Restart Manager closes the program (ENDSESSION_CLOSEAPP) as its close box does: the
+  // icon goes, nothing is held, nothing is told; loaded again, it tells what goes wrong.
+  launcher_.fails = false;
+  form_.Text1.SetText(L"9");
+  Start();
+  NOTIFYICONDATAW icon{};  // changing an icon that is not there fails
+  std::tie(icon.cbSize, icon.hWnd, icon.uID) = std::make_tuple(sizeof icon, form_.hwnd(), 1);
+  ASSERT_TRUE(hold_.held && ::Shell_NotifyIconW(NIM_MODIFY, &icon));
+  ::SendMessageW(form_.hwnd(), WM_QUERYENDSESSION, 0, ENDSESSION_CLOSEAPP);
+  ::SendMessageW(form_.hwnd(), WM_ENDSESSION, TRUE, ENDSESSION_CLOSEAPP);
+  EXPECT_FALSE(form_.IsLoaded());
+  EXPECT_FALSE(hold_.held || ::Shell_NotifyIconW(NIM_MODIFY, &icon)) << "the hold or the icon stayed";
+  form_.Show();
+  launcher_.fails = true;
+  form_.Text1.SetText(L"0");
+  EXPECT_EQ(prompter_.prompts.size(), 2u) << "silent once loaded again";
 }
 
 // Closed before its command ended, the window tells nothing afterwards, even when it is

@@ -228,6 +228,9 @@ bool HasGlyphs(HFONT font, const wchar_t* text) {
 // default GUI font under Wine has none): Microsoft YaHei where it is installed, else
 // another installed CJK face.
 TEST(Fonts, NamedAndDefaultFontsHaveTheChineseGlyphsAtEveryScale) {
+  // On a Chinese desk's code page, as the tests are meant to run: without the zh_CN.UTF-8
+  // locale, Wine falls back to en-US and 1252.
+  EXPECT_EQ(::GetACP(), 936u) << "no zh_CN.UTF-8 locale (scripts/deps.sh generates it)";
   for (int dpi : {96, 144}) {
     for (const toolkit::FontChoice& wanted :
          {toolkit::YaHei(12, FW_BOLD), toolkit::YaHei(9, FW_NORMAL), toolkit::DefaultFont()}) {

@@ -8,6 +8,7 @@
 #include <sddl.h>
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -191,7 +192,7 @@ TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
 // The process's token given, for the scope, the default DACL Windows gives a copy run as
 // administrator as a start without elevation meets it: SYSTEM's, and administrators',
 // whose group that start's token holds for deny only, left out; and whether an object's DACL lets the
-// token's user map it for reading.
+// session's interactive users (whichever account typed the password) map it for reading.
 class ElevatedDefaultDacl {
  public:
   ElevatedDefaultDacl() {
@@ -208,19 +209,19 @@ class ElevatedDefaultDacl {
     ::LocalFree(sd_);
     ::CloseHandle(token_);
   }
-  [[nodiscard]] bool UserMayRead(HANDLE object) const {
-    alignas(void*) BYTE user[256] = {}, sd[4096] = {};
-    DWORD size = 0;
+  [[nodiscard]] static bool InteractiveMayRead(HANDLE object) {
+    alignas(void*) BYTE interactive[SECURITY_MAX_SID_SIZE] = {}, sd[4096] = {};
+    DWORD size = sizeof interactive;
     PACL dacl = nullptr;
     BOOL present = FALSE, defaulted = FALSE;
     ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (!::GetTokenInformation(token_, TokenUser, user, sizeof user, &size) ||
+    if (!::CreateWellKnownSid(WinInteractiveSid, nullptr, interactive, &size) ||
         !::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, sd, sizeof sd, &size) ||
         !::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !dacl)
       return false;
     for (DWORD i = 0; i < dacl->AceCount; ++i)
       if (::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-          (ace->Mask & FILE_MAP_READ) && ::EqualSid(&ace->SidStart, reinterpret_cast<TOKEN_USER*>(user)->User.Sid))
+          (ace->Mask & FILE_MAP_READ) && ::EqualSid(&ace->SidStart, interactive))
         return true;
     return false;
   }
@@ -248,17 +249,20 @@ BOOL WINAPI RecordLending(DWORD id) {
 }
 
 TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
+  static bool elevated;
+  elevated = true;  // run as administrator, until the last copies
+  const test_support::StandIn<toolkit::ElevationQuery> elevation(toolkit::runs_elevated, [] { return elevated; });
   const test_support::StandIn<toolkit::MessageFilterFunction> filter(toolkit::change_message_filter, &RecordFilter);
   const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, &RecordLending);
   const std::wstring name = L"Local\\MorvaneShutdown.Test." + std::to_wstring(::GetCurrentProcessId());
-  const ElevatedDefaultDacl as_administrator;
-  ASSERT_TRUE(as_administrator.set);
+  std::optional<ElevatedDefaultDacl> as_administrator(std::in_place);
+  ASSERT_TRUE(as_administrator->set);
   toolkit::RunningCopy first(name.c_str());
   toolkit::RunningCopy second(name.c_str());
   ASSERT_TRUE(first.HoldsName());
   EXPECT_FALSE(second.HoldsName());
   const toolkit::UniqueKernelHandle memory(::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str()));
-  EXPECT_TRUE(as_administrator.UserMayRead(memory.get())) << "a copy run as administrator is out of the user's reach";
+  EXPECT_TRUE(as_administrator->InteractiveMayRead(memory.get())) << "a copy run as administrator is out of reach";
 
   // A start while the first still makes its window waits for it, 300 ms here.
   int first_came = 0, second_came = 0;
@@ -270,7 +274,7 @@ TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
   later.join();
   EXPECT_TRUE(handed && first_came == 1) << "a copy still starting was not waited for";
   HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"MorvaneRunningCopy", nullptr);
-  const UINT hand_over = ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart");
+  const UINT hand_over = ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart.3");
   EXPECT_EQ(filtered, (std::vector<std::tuple<HWND, UINT, DWORD>>{{window, hand_over, MSGFLT_ALLOW}}));
   EXPECT_EQ(lent, std::vector<DWORD>{::GetCurrentProcessId()});
 
@@ -290,6 +294,7 @@ TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
                             return 0x4D6F7276;
                           }));
     const std::wstring squatted = name + L".squatted";
+    const toolkit::UniqueKernelHandle holder(::CreateMutexW(nullptr, TRUE, (squatted + L".Holder").c_str()));
     const toolkit::UniqueKernelHandle held(
         ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, squatted.c_str()));
     auto* value = static_cast<HWND*>(::MapViewOfFile(held.get(), FILE_MAP_WRITE, 0, 0, 8));
@@ -299,6 +304,24 @@ TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
     ::DestroyWindow(other);
   }
   EXPECT_TRUE(lent.empty()) << "the foreground was lent to a window not ours";
+
+  // A start that ran on (its holder had no window yet) takes the name once the holder
+  // ends, without elevation makes no hole in the message filter, and a third start
+  // reaches it.
+  as_administrator.reset();
+  const std::wstring again = name + L".again";
+  auto holder = std::make_unique<toolkit::RunningCopy>(again.c_str());
+  toolkit::RunningCopy beside(again.c_str());
+  EXPECT_FALSE(beside.HandOver(0ms, 1s));
+  elevated = false;
+  filtered.clear();
+  beside.Publish([&] { ++second_came; });
+  holder.reset();
+  std::thread third([&] { handed = toolkit::RunningCopy(again.c_str()).HandOver(5s, 1s); });
+  PumpUntil([&] { return second_came > 0; }, 6s);
+  third.join();
+  EXPECT_TRUE(handed && second_came == 1 && beside.HoldsName()) << "the name died with its holder";
+  EXPECT_TRUE(filtered.empty()) << "a copy without elevation let messages through the filter";
 }
 
 // A second start while the main window loads shows it once loaded, not half made.
