@@ -22,6 +22,7 @@ when the name it is given is not found.
 from __future__ import annotations
 
 import argparse
+import os
 import re
 import struct
 import subprocess
@@ -39,8 +40,14 @@ shlwapi user32 wldap32 ws2_32
 """.split())
 
 
+def objdump_p(objdump: str, exe: Path) -> str:
+    # In the C locale: binutils translates its headings in others (zh_CN among them).
+    return subprocess.run([objdump, "-p", str(exe)], check=True, capture_output=True, text=True,
+                          env=dict(os.environ, LC_ALL="C")).stdout
+
+
 def imported_dlls(objdump: str, exe: Path) -> List[str]:
-    dump = subprocess.run([objdump, "-p", str(exe)], check=True, capture_output=True, text=True).stdout
+    dump = objdump_p(objdump, exe)
     # A delay-load table would hold imports this check does not read.
     delay = re.search(r"^Entry d ([0-9a-fA-F]+) ([0-9a-fA-F]+) Delay Import Directory", dump, re.M)
     if delay is None or int(delay.group(1), 16) or int(delay.group(2), 16):
@@ -69,7 +76,7 @@ def windows7_exports() -> Dict[str, Set[str]]:
 
 
 def imported_functions(objdump: str, exe: Path) -> List[Tuple[str, str]]:
-    dump = subprocess.run([objdump, "-p", str(exe)], check=True, capture_output=True, text=True).stdout
+    dump = objdump_p(objdump, exe)
     functions, dll = [], ""
     for line in dump.splitlines():
         named = re.match(r"^\s*DLL Name: (\S+)", line)
