@@ -63,29 +63,16 @@ SUPPORTED_OS = {"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", "{1f676c76-80e1-4239-9
 
 
 def windows7_exports() -> Dict[str, Set[str]]:
-    exports: Dict[str, Set[str]] = {}
-    dll = ""
-    for line in WINDOWS7_EXPORTS.read_text(encoding="utf-8").splitlines():
-        line = line.strip()
-        if line.startswith("[") and line.endswith("]"):
-            dll = line[1:-1].lower()
-            exports[dll] = set()
-        elif line and not line.startswith("#"):
-            exports[dll].add(line)
-    return exports
+    text = re.sub(r"(?m)^#.*$", "", WINDOWS7_EXPORTS.read_text(encoding="utf-8"))
+    return {dll.lower(): set(names.split()) for dll, names in re.findall(r"\[(\S+)\]([^[]*)", text)}
 
 
 def imported_functions(objdump: str, exe: Path) -> List[Tuple[str, str]]:
-    dump = objdump_p(objdump, exe)
     functions, dll = [], ""
-    for line in dump.splitlines():
-        named = re.match(r"^\s*DLL Name: (\S+)", line)
-        if named:
-            dll = named.group(1).lower()
-            continue
-        entry = re.match(r"^\t[0-9a-f]+\t +[0-9]+  (\S+)", line)
-        if entry and dll:
-            functions.append((dll, entry.group(1)))
+    for named, entry in re.findall(r"(?m)^\s*DLL Name: (\S+)|^\t[0-9a-f]+\t +[0-9]+  (\S+)", objdump_p(objdump, exe)):
+        dll = named.lower() or dll
+        if entry:
+            functions.append((dll, entry))
     return functions
 
 
@@ -93,12 +80,9 @@ def header(exe: Path) -> Tuple[int, Tuple[int, int], Tuple[int, int], int]:
     """The machine, the OS and subsystem versions and the entry point of a PE file."""
     data = exe.read_bytes()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
-    machine = struct.unpack_from("<H", data, pe + 4)[0]
     optional = pe + 24
-    entry = struct.unpack_from("<I", data, optional + 16)[0]
-    os_version = struct.unpack_from("<HH", data, optional + 40)
-    subsystem_version = struct.unpack_from("<HH", data, optional + 48)
-    return machine, os_version, subsystem_version, entry
+    return (struct.unpack_from("<H", data, pe + 4)[0], struct.unpack_from("<HH", data, optional + 40),
+            struct.unpack_from("<HH", data, optional + 48), struct.unpack_from("<I", data, optional + 16)[0])
 
 
 def windows7_refusals(objdump: str, exe: Path) -> List[str]:
@@ -122,7 +106,7 @@ def windows7_refusals(objdump: str, exe: Path) -> List[str]:
     architecture = identity.get("processorArchitecture") if identity is not None else None
     if architecture != ARCHITECTURES.get(machine):
         refused.append(f"its manifest names {architecture} for a program of machine {machine:#x}")
-    supported = {os.get("Id") for os in manifest.iterfind(".//compat:supportedOS", spaces)}
+    supported = {system.get("Id") for system in manifest.iterfind(".//compat:supportedOS", spaces)}
     if supported != SUPPORTED_OS:
         refused.append(f"its manifest names the systems {sorted(supported)}, not Windows 7 to 11")
     return refused
