@@ -36,6 +36,8 @@ constexpr SIZE_T kKeeperStack = 64 * 1024;
 // The handle of the answering window, as the named memory holds it: window handles are
 // the same in every process of the session.
 using Published = std::uint64_t;
+// Shared between processes, so never through a lock of this one's.
+static_assert(std::atomic_ref<Published>::is_always_lock_free);
 
 UINT HandOverMessage() { return ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart.3"); }
 

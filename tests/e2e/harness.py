@@ -292,7 +292,7 @@ def program_loader(sess: "Session", path: Path) -> str:
     32-bit loader, once our stub stands in syswow64 too."""
     if is_x64_program(path):
         return sess.wine
-    loader = Path(sess.wine).with_name("wine")
+    loader = Path(wine_environment("WINE32_BIN"))
     if not loader.is_file() or ("cmd.exe", WOW64_FOLDER, "syswow64-cmd.exe") not in stub_places(sess.prefix):
         raise HarnessError(f"refusing to start {path}: a 32-bit program needs Wine's 32-bit half (wine32), "
                            "with our stub in syswow64 too")
