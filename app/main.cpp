@@ -18,13 +18,14 @@
 
 namespace {
 
-// What a later start of the program in this logon session finds the running copy by.
-// Named for the hand-over's version (see toolkit/running_copy.cpp): a copy of an earlier
-// release is not found, nor does it find this one.
-constexpr wchar_t kRunningCopyName[] = L"Local\\MorvaneShutdown.RunningCopy.3";
-// How long a later start waits for a copy that has taken the name but is still making the
-// window it is reached by, and then for its answer, before starting as usual.
-constexpr std::chrono::seconds kPublishWait{5};
+// The mutex that tells a later start of the program in this logon session that a copy is
+// starting or running. Named, like the window it then finds, for the hand-over's version
+// (see toolkit/running_copy.cpp): a copy of an earlier release is not found, nor does it
+// find this one.
+constexpr wchar_t kRunningCopyMutex[] = L"Local\\MorvaneShutdown.RunningCopy.4";
+// How long a later start waits for a copy that is starting to answer, and each copy's
+// answer, before starting as usual.
+constexpr std::chrono::seconds kStartWait{5};
 constexpr std::chrono::seconds kAnswerWait{1};
 
 // How long ago this process was started, which the load's time limit counts from.
@@ -69,11 +70,11 @@ void LoadDllsFromTheSystemFolderOnly() {
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   LoadDllsFromTheSystemFolderOnly();  // before any window, control or COM call
   // A copy that runs already, perhaps out of sight behind Windows 11's ^, shows its window
-  // instead of a second countdown starting beside it. The name is taken before anything
-  // else, so that two starts close together (a double-click twice, an autostart and a
-  // click) never both find it free.
-  toolkit::RunningCopy running_copy(kRunningCopyName);
-  if (running_copy.HandOver(kPublishWait, kAnswerWait)) return 0;
+  // instead of a second countdown starting beside it. The mutex is made before anything
+  // else, so that of two starts close together (a double-click twice, an autostart and a
+  // click) the later one knows to wait for the other.
+  toolkit::RunningCopy running_copy(kRunningCopyMutex);
+  if (running_copy.HandOver(kStartWait, kAnswerWait)) return 0;
   if (!toolkit::LoadCommonControls()) {
     // No window can be made without it. (Where comctl32 itself is missing, even the box
     // may fail, its controls being comctl32's: the program ends all the same.)
@@ -91,15 +92,16 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   main_form.SetAboutWindow(&about_form);
   app::ld splash(main_form);
 
-  // Closing, the copy stops answering first: a start meanwhile would hand over to a copy
-  // about to end, and nothing would show.
+  // Once its close is decided, the copy is found no more, before its windows talk to
+  // Explorer: a start meanwhile would hand over to a copy about to end, and nothing would
+  // show.
   toolkit::Form::SetQuitWhenLastClosed(true, [&] { running_copy.Withdraw(); });
   splash.Show();
   // The requests go out while the splash shows; the main window's load takes their
   // answers. The whole wait is bounded from process start.
   main_form.BeginAdvertFetch(toolkit::InetClock::now() - SinceProcessStart() + adverts::kLoadBudget);
-  // Reached by later starts from here on: its window is made after the splash shows,
-  // which it would otherwise delay; a start meanwhile waits for it.
+  // Found by later starts from here on, its loop about to run: its window is made after
+  // the splash shows, which it would otherwise delay; a start meanwhile waits for it.
   running_copy.Publish([&] {
     // At its splash, the main window shows once it has loaded, as ever.
     if (!splash.IsLoaded()) toolkit::ComeForward(main_form);

@@ -21,7 +21,12 @@ bool& QuitWhenLastClosed() {
   static bool quit = false;
   return quit;
 }
-std::function<void()> before_quit;
+std::function<void()> on_end_decided;
+
+// Runs what the program does once its end is decided, once.
+void EndDecided() {
+  if (auto act = std::exchange(on_end_decided, {})) act();
+}
 
 HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
 
@@ -101,7 +106,7 @@ std::vector<Form*>& Form::LiveFormList() noexcept { return live_forms; }
 
 void Form::SetQuitWhenLastClosed(bool quit, std::function<void()> act) {
   QuitWhenLastClosed() = quit;
-  before_quit = std::move(act);
+  on_end_decided = std::move(act);
 }
 
 int Form::LiveForms() noexcept { return static_cast<int>(LiveFormList().size()); }
@@ -159,6 +164,10 @@ void Form::FlashUntilInFront() const {
 void Form::Unload() {
   if (!hwnd_ || unloading_) return;
   unloading_ = true;
+  const auto& live = LiveFormList();
+  if (QuitWhenLastClosed() &&
+      std::all_of(live.begin(), live.end(), [](const Form* form) { return form->unloading_; }))
+    EndDecided();
   Form_Unload();
   unloading_ = false;
   window_.reset();
@@ -587,7 +596,7 @@ void Form::OnNcDestroy() {
   auto& live = LiveFormList();
   live.erase(std::remove(live.begin(), live.end(), this), live.end());
   if (!live.empty() || !QuitWhenLastClosed()) return;
-  if (before_quit) before_quit();
+  EndDecided();  // where no Unload came first
   ::PostQuitMessage(0);
 }
 

@@ -79,8 +79,9 @@ class Form {
   // options, Enter and Esc.
   static bool PreTranslate(MSG& message);
   // Whether the thread's message loop ends when the last form closes (the program's), and
-  // what is done just before it is told to.
-  static void SetQuitWhenLastClosed(bool quit, std::function<void()> before_quit = {});
+  // what is done, once, as soon as that end is decided: when the close of the last form
+  // that is not closing already begins, before its Form_Unload.
+  static void SetQuitWhenLastClosed(bool quit, std::function<void()> on_end_decided = {});
   [[nodiscard]] static int LiveForms() noexcept;
 
  protected:

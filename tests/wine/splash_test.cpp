@@ -5,10 +5,7 @@
 
 #include <windows.h>
 
-#include <sddl.h>
-
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -189,51 +186,6 @@ TEST(Splash, TheTitleFitsOnOneLineAtEveryDpi) {
   splash.Unload();
 }
 
-// The process's token given, for the scope, the default DACL Windows gives a copy run as
-// administrator as a start without elevation meets it: SYSTEM's, and administrators',
-// whose group that start's token holds for deny only, left out; and whether an object's DACL lets the
-// session's interactive users (whichever account typed the password) map it for reading.
-class ElevatedDefaultDacl {
- public:
-  ElevatedDefaultDacl() {
-    ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &token_);
-    ::GetTokenInformation(token_, TokenDefaultDacl, old_, sizeof old_, &old_size_);
-    ::ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;GA;;;SY)", SDDL_REVISION_1, &sd_, nullptr);
-    TOKEN_DEFAULT_DACL admins{};
-    BOOL present = FALSE, defaulted = FALSE;
-    ::GetSecurityDescriptorDacl(sd_, &present, &admins.DefaultDacl, &defaulted);
-    set = ::SetTokenInformation(token_, TokenDefaultDacl, &admins, sizeof admins) != FALSE;
-  }
-  ~ElevatedDefaultDacl() {
-    ::SetTokenInformation(token_, TokenDefaultDacl, old_, old_size_);
-    ::LocalFree(sd_);
-    ::CloseHandle(token_);
-  }
-  [[nodiscard]] static bool InteractiveMayRead(HANDLE object) {
-    alignas(void*) BYTE interactive[SECURITY_MAX_SID_SIZE] = {}, sd[4096] = {};
-    DWORD size = sizeof interactive;
-    PACL dacl = nullptr;
-    BOOL present = FALSE, defaulted = FALSE;
-    ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (!::CreateWellKnownSid(WinInteractiveSid, nullptr, interactive, &size) ||
-        !::GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, sd, sizeof sd, &size) ||
-        !::GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) || !dacl)
-      return false;
-    for (DWORD i = 0; i < dacl->AceCount; ++i)
-      if (::GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
-          (ace->Mask & FILE_MAP_READ) && ::EqualSid(&ace->SidStart, interactive))
-        return true;
-    return false;
-  }
-  bool set = false;
-
- private:
-  HANDLE token_ = nullptr;
-  alignas(void*) BYTE old_[1024] = {};
-  DWORD old_size_ = 0;
-  PSECURITY_DESCRIPTOR sd_ = nullptr;
-};
-
 // What the running copy asks of Windows' message filter, and to whom the foreground is lent.
 std::vector<std::tuple<HWND, UINT, DWORD>> filtered;
 std::vector<DWORD> lent;
@@ -248,80 +200,51 @@ BOOL WINAPI RecordLending(DWORD id) {
   return TRUE;
 }
 
-TEST(RunningCopy, TheFirstStartHoldsTheNameAndALaterOneReachesItAlone) {
-  static bool elevated;
-  elevated = true;  // run as administrator, until the last copies
-  const test_support::StandIn<toolkit::ElevationQuery> elevation(toolkit::runs_elevated, [] { return elevated; });
+TEST(RunningCopy, AStartRunsOnBesideAFrozenCopyAndTheNextReachesTheSurvivor) {
+  static bool high;  // the token's integrity: above medium for the frozen copy alone
+  const test_support::StandIn<toolkit::ElevationQuery> integrity(toolkit::runs_elevated, [] { return high; });
   const test_support::StandIn<toolkit::MessageFilterFunction> filter(toolkit::change_message_filter, &RecordFilter);
   const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, &RecordLending);
   const std::wstring name = L"Local\\MorvaneShutdown.Test." + std::to_wstring(::GetCurrentProcessId());
-  std::optional<ElevatedDefaultDacl> as_administrator(std::in_place);
-  ASSERT_TRUE(as_administrator->set);
-  toolkit::RunningCopy first(name.c_str());
-  toolkit::RunningCopy second(name.c_str());
-  ASSERT_TRUE(first.HoldsName());
-  EXPECT_FALSE(second.HoldsName());
-  const toolkit::UniqueKernelHandle memory(::OpenFileMappingW(READ_CONTROL, FALSE, name.c_str()));
-  EXPECT_TRUE(as_administrator->InteractiveMayRead(memory.get())) << "a copy run as administrator is out of reach";
+  const toolkit::UniqueKernelHandle made(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  const toolkit::UniqueKernelHandle thaw(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  HWND frozen_window = nullptr;
+  high = true;
+  std::thread frozen([&] {  // its window made, and then no message served
+    toolkit::RunningCopy copy(name.c_str());
+    copy.Publish([] { ADD_FAILURE() << "a frozen copy came forward"; });
+    frozen_window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"MorvaneShutdown.RunningCopy.4", nullptr);
+    ::SetEvent(made.get());
+    ::WaitForSingleObject(thaw.get(), INFINITE);
+  });
+  ::WaitForSingleObject(made.get(), INFINITE);
+  high = false;
+  toolkit::RunningCopy beside(name.c_str());
+  EXPECT_TRUE(beside.AnotherMayRun());
+  EXPECT_FALSE(beside.HandOver(300ms, 200ms)) << "handed over to a frozen copy";
+  int came = 0;
+  beside.Publish([&] { ++came; });
+  const UINT hand_over = ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart.4");
+  EXPECT_EQ(filtered, (std::vector<std::tuple<HWND, UINT, DWORD>>{{frozen_window, hand_over, MSGFLT_ALLOW}}))
+      << "the filter follows the integrity level";
+  ::SetEvent(thaw.get());
+  frozen.join();
 
-  // A start while the first still makes its window waits for it, 300 ms here.
-  int first_came = 0, second_came = 0;
+  // The next start reaches the survivor, which says yes before the start ends.
   bool handed = false;
-  std::thread later([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s, 1s); });
-  PumpUntil([] { return false; }, 300ms);
-  first.Publish([&] { ++first_came; });
-  PumpUntil([&] { return first_came > 0; }, 6s);
-  later.join();
-  EXPECT_TRUE(handed && first_came == 1) << "a copy still starting was not waited for";
-  HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"MorvaneRunningCopy", nullptr);
-  const UINT hand_over = ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart.3");
-  EXPECT_EQ(filtered, (std::vector<std::tuple<HWND, UINT, DWORD>>{{window, hand_over, MSGFLT_ALLOW}}));
+  std::thread next([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s, 1s); });
+  PumpUntil([&] { return came > 0; }, 6s);
+  next.join();
+  EXPECT_TRUE(handed && came == 1);
   EXPECT_EQ(lent, std::vector<DWORD>{::GetCurrentProcessId()});
 
-  // A copy that found the name taken leaves it to its holder.
-  second.Publish([&] { ++second_came; });
-  EXPECT_TRUE(second.HandOver(0ms, 1s));
+  // Withdrawn, it is found no more, and keeps no start waiting.
+  beside.Withdraw();
+  const toolkit::RunningCopy after(name.c_str());
+  EXPECT_FALSE(after.AnotherMayRun());
+  EXPECT_FALSE(after.HandOver(5s, 1s));
   PumpUntil([] { return false; }, 100ms);
-  EXPECT_EQ(std::make_pair(first_came, second_came), std::make_pair(2, 0)) << "the second copy took the name over";
-
-  // What the name leads to must answer as a copy of ours (a window that answers 0, or
-  // something else), or the start goes on, lending nothing.
-  lent.clear();
-  for (bool answers : {false, true}) {
-    HWND other = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    if (answers)
-      ::SetWindowLongPtrW(other, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(+[](HWND, UINT, WPARAM, LPARAM) -> LRESULT {
-                            return 0x4D6F7276;
-                          }));
-    const std::wstring squatted = name + L".squatted";
-    const toolkit::UniqueKernelHandle holder(::CreateMutexW(nullptr, TRUE, (squatted + L".Holder").c_str()));
-    const toolkit::UniqueKernelHandle held(
-        ::CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 8, squatted.c_str()));
-    auto* value = static_cast<HWND*>(::MapViewOfFile(held.get(), FILE_MAP_WRITE, 0, 0, 8));
-    *value = other;
-    EXPECT_FALSE(toolkit::RunningCopy(squatted.c_str()).HandOver(0ms, 300ms)) << "answers: " << answers;
-    ::UnmapViewOfFile(value);
-    ::DestroyWindow(other);
-  }
-  EXPECT_TRUE(lent.empty()) << "the foreground was lent to a window not ours";
-
-  // A start that ran on (its holder had no window yet) takes the name once the holder
-  // ends, without elevation makes no hole in the message filter, and a third start
-  // reaches it.
-  as_administrator.reset();
-  const std::wstring again = name + L".again";
-  auto holder = std::make_unique<toolkit::RunningCopy>(again.c_str());
-  toolkit::RunningCopy beside(again.c_str());
-  EXPECT_FALSE(beside.HandOver(0ms, 1s));
-  elevated = false;
-  filtered.clear();
-  beside.Publish([&] { ++second_came; });
-  holder.reset();
-  std::thread third([&] { handed = toolkit::RunningCopy(again.c_str()).HandOver(5s, 1s); });
-  PumpUntil([&] { return second_came > 0; }, 6s);
-  third.join();
-  EXPECT_TRUE(handed && second_came == 1 && beside.HoldsName()) << "the name died with its holder";
-  EXPECT_TRUE(filtered.empty()) << "a copy without elevation let messages through the filter";
+  EXPECT_EQ(came, 1);
 }
 
 // A second start while the main window loads shows it once loaded, not half made.
