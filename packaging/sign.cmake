@@ -1,6 +1,8 @@
 # Run by CPack after packaging/stamp.cmake and before it writes the zip: when a
 # code-signing certificate is given, signs the staged program (Authenticode, SHA-256)
-# with osslsigncode, so that Windows can name its publisher. Given none, it does nothing.
+# with osslsigncode, so that Windows can name its publisher. Given none, it leaves the
+# program as it is. Either way it writes the read-me to match (packaging/readme.cmake):
+# it tells the user to check the signature only when the program in the zip has one.
 #
 # Everything comes from the environment of the package command, never from the cache.
 # The key comes one of two ways, never both:
@@ -23,6 +25,41 @@
 include("${CMAKE_CURRENT_LIST_DIR}/output_folder.cmake")
 set(program "${CPACK_TEMPORARY_DIRECTORY}/MorvaneShutdown.exe")
 set(signed "${CPACK_TOPLEVEL_DIRECTORY}/MorvaneShutdown.signed.exe")
+include("${CMAKE_CURRENT_LIST_DIR}/readme.cmake")
+
+macro(write_readme signed)
+  morvane_readme("${CPACK_TEMPORARY_DIRECTORY}/README.txt" "${CPACK_PACKAGE_VERSION}"
+                 "${CPACK_PACKAGE_FILE_NAME}.zip" ${signed})
+endmacro()
+
+# The little-endian number of `length` bytes at `offset` in a file; 0 past its end.
+function(read_number file offset length out)
+  file(READ "${file}" hex OFFSET ${offset} LIMIT ${length} HEX)
+  string(REGEX MATCHALL ".." bytes "${hex}")
+  list(REVERSE bytes)
+  string(JOIN "" hex 0x0 ${bytes})
+  math(EXPR value "${hex}")
+  set(${out} ${value} PARENT_SCOPE)
+endfunction()
+
+# Whether a program carries an Authenticode signature: whether the certificate table
+# (the fifth data directory of its PE optional header) has a size.
+function(carries_signature out program)
+  read_number("${program}" 60 4 pe) # e_lfanew: where the PE header starts
+  math(EXPR optional "${pe} + 24")
+  read_number("${program}" ${optional} 2 magic)
+  if(magic EQUAL 523) # 0x20b, PE32+: 64-bit fields before the data directories
+    math(EXPR size "${optional} + 112 + 4 * 8 + 4")
+  else()
+    math(EXPR size "${optional} + 96 + 4 * 8 + 4")
+  endif()
+  read_number("${program}" ${size} 4 bytes)
+  if(bytes GREATER 0)
+    set(${out} ON PARENT_SCOPE)
+  else()
+    set(${out} OFF PARENT_SCOPE)
+  endif()
+endfunction()
 
 # A failed signing must not leave a download behind: neither an earlier zip and its
 # SHA256SUMS, which would pass for this build's, nor the unsigned program in the zip
@@ -53,6 +90,9 @@ if("$ENV{SIGN_PFX}" STREQUAL "" AND "$ENV{SIGN_PKCS11_MODULE}" STREQUAL "" AND "
     string(REPLACE ";" " and " stray "${stray}")
     signing_failed("${stray} set, but no key to sign with. Give SIGN_PFX, or SIGN_PKCS11_MODULE, SIGN_KEY and SIGN_CERTS; or unset ${stray} for an unsigned zip.")
   endif()
+  # Signed already, if whoever releases signed the built program with a tool of their own.
+  carries_signature(already "${program}")
+  write_readme(${already})
   return()
 endif()
 
@@ -161,6 +201,7 @@ endif()
 file(RENAME "${signed}" "${program}")
 file(CHMOD "${program}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                                     WORLD_READ WORLD_EXECUTE)
+write_readme(ON)
 if(timestamp)
   message(STATUS "Signed MorvaneShutdown.exe with ${which}, time-stamped by ${url}")
 else()

@@ -3,8 +3,10 @@
 # signature verifies, that taking it off gives the unsigned program back byte for byte,
 # that a second signing gives the same zip, that the same key on a SoftHSM2 token
 # (PKCS#11) gives the same zip as its PKCS#12 file, that a time-stamp from a local
-# authority verifies, and that a wrong password or PIN, a time-stamp server that is down,
-# a missing SIGN_TIMESTAMP_URL or a signing setting without a key fails with no zip left.
+# authority verifies, that the read-me has the user check a signature only when the
+# program in the zip has one (signed by the package command, or before it, or not at
+# all), and that a wrong password or PIN, a time-stamp server that is down, a missing
+# SIGN_TIMESTAMP_URL or a signing setting without a key fails with no zip left.
 # Reuses the build of the preset given (windows, the default, or windows-x86); called by
 # scripts/test.sh after scripts/repro.sh, for each.
 set -euo pipefail
@@ -52,7 +54,13 @@ package() { # $1: where a copy of the zip goes, unpacked beside it; then the sig
   zip=$(cd "$out" && ls MorvaneShutdown-*-win*.zip)
   (cd "$out" && sha256sum -c SHA256SUMS) && cp "$out/$zip" "$copy" && mkdir "$copy.d" && (cd "$copy.d" && cmake -E tar xf "$copy")
 }
+# The read-me of an unpacked zip has the first heading and not the second.
+readme() {
+  grep -q "$2" "$1"/*/README.txt && ! grep -q "$3" "$1"/*/README.txt || { echo "README.txt in $1 says $3" >&2; exit 1; }
+}
+signed_says=【谁发布了这个程序】 unsigned_says=【这个下载没有数字签名】
 package "$tmp/one.zip" "${pfx[@]}" SIGN_TIMESTAMP_URL=none || { cat "$tmp/log" >&2; exit 1; }
+readme "$tmp/one.zip.d" "$signed_says" "$unsigned_says"
 signed=$(ls "$tmp"/one.zip.d/*/MorvaneShutdown.exe)
 osslsigncode verify -CAfile "$tmp/ca.pem" -in "$signed" | tee "$tmp/verify" | grep -E 'digest algorithm|Signing time|Subject|verification'
 # Dated as the zip is (packaging/stamp.cmake), not by the clock.
@@ -84,6 +92,16 @@ grep -E 'Timestamp time|CN=Throwaway-TSA|verification: ok|^Succeeded' "$tmp/veri
 osslsigncode remove-signature -in "$stamped" -out "$tmp/unstamped.exe" >/dev/null
 cmp "$tmp/unstamped.exe" "$out/MorvaneShutdown.exe"
 echo "time-stamped: verifies; signature removed, the unsigned program"
+
+# No key: unsigned, or signed in the build folder by another tool before packaging.
+package "$tmp/plain.zip" || { cat "$tmp/log" >&2; exit 1; }
+readme "$tmp/plain.zip.d" "$unsigned_says" "$signed_says"
+mv "$out/MorvaneShutdown.exe" "$tmp/built.exe"
+osslsigncode sign -pkcs12 "$tmp/cert.pfx" -readpass "$tmp/pass" -h sha256 -in "$tmp/built.exe" -out "$out/MorvaneShutdown.exe" >/dev/null
+made=0 && package "$tmp/outside.zip" || made=1
+mv "$tmp/built.exe" "$out/MorvaneShutdown.exe" && [ $made = 0 ] || { cat "$tmp/log" >&2; exit 1; }
+readme "$tmp/outside.zip.d" "$signed_says" "$unsigned_says"
+echo "read-me: the signed one in signed zips, the unsigned one in the unsigned zip"
 
 # Each fails, saying why, and takes the zip and SHA256SUMS of a run before with it.
 printf 'wrong\n' >"$tmp/wrong"
