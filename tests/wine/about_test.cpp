@@ -13,6 +13,7 @@
 #include "main_window/main_form.h"
 #include "tests/wine/test_support.h"
 #include "toolkit/dpi.h"
+#include "toolkit/newer_windows.h"
 
 namespace {
 
@@ -106,6 +107,30 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
     ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
     EXPECT_TRUE(test_support::TextFits(about_form.Label1.hwnd())) << "the copyright line at " << dpi << " DPI";
   }
+}
+
+HRESULT WINAPI TwiceTheSystemDpi(HMONITOR, int, UINT* x, UINT* y) {
+  *x = *y = static_cast<UINT>(2 * toolkit::ScreenDpi());
+  return S_OK;
+}
+
+// As on Windows 8.1 on a monitor at twice the scale of sign-in: the client area at the
+// monitor's DPI, inside the frame Windows draws there, at the system DPI, and centred.
+TEST_F(AboutTest, AsOnWindows81ItIsCentredAtTheMonitorsScale) {
+  const toolkit::NewerWindows newer = toolkit::Newer();
+  toolkit::NewerWindows windows81;
+  windows81.GetDpiForMonitor = &TwiceTheSystemDpi;
+  toolkit::HideNewerWindows(windows81);
+  ClickAbout();
+  toolkit::HideNewerWindows(newer);
+  ASSERT_EQ(about_form.Dpi(), 2 * toolkit::ScreenDpi());
+  RECT window{};
+  ::GetWindowRect(about_form.hwnd(), &window);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(about_form.hwnd(), MONITOR_DEFAULTTOPRIMARY), &monitor));
+  EXPECT_NEAR(window.left - monitor.rcWork.left, monitor.rcWork.right - window.right, 1);
+  EXPECT_NEAR(window.top - monitor.rcWork.top, monitor.rcWork.bottom - window.bottom, 1);
 }
 
 TEST_F(AboutTest, ASecondClickShowsTheSameWindowAndNeverASecondOne) {
