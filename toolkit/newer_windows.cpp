@@ -1,6 +1,7 @@
 #include "toolkit/newer_windows.h"
 
 #include <string>
+#include <utility>
 
 #include "toolkit/dll_function.h"
 
@@ -57,7 +58,7 @@ NewerWindows& Table() {
 
 const NewerWindows& Newer() { return Table(); }
 
-void HideNewerWindows(const NewerWindows& kept) { Table() = kept; }
+NewerWindows HideNewerWindows(const NewerWindows& kept) { return std::exchange(Table(), kept); }
 
 // Every DLL loaded from here on, by us or by Windows' own DLLs on our behalf (themes,
 // the network, the shell...), comes from the system folder only, unless its load names

@@ -30,9 +30,9 @@ struct NewerWindows {
 [[nodiscard]] const NewerWindows& Newer();
 
 // Makes the program take every older way from now on, as on Windows 7 SP1 without
-// updates, but for the functions `kept` gives (a test's stand-ins, or a table Newer()
-// gave before, to put back): for tests, which run on a newer system.
-void HideNewerWindows(const NewerWindows& kept = {});
+// updates, but for the functions `kept` gives (a test's stand-ins, or the table this
+// returned before, to put it back): for tests, which run on a newer system.
+NewerWindows HideNewerWindows(const NewerWindows& kept = {});
 
 // Restricts every later DLL load of the process to the system folder where Windows can,
 // and takes the current folder out of the search where it cannot: the program's first

@@ -114,23 +114,18 @@ HRESULT WINAPI TwiceTheSystemDpi(HMONITOR, int, UINT* x, UINT* y) {
   return S_OK;
 }
 
-// As on Windows 8.1 on a monitor at twice the scale of sign-in: the client area at the
-// monitor's DPI, inside the frame Windows draws there, at the system DPI, and centred.
+// As on Windows 8.1 on a monitor at twice the scale of sign-in, where Windows draws the
+// frame at the system DPI around the client area at the monitor's: centred all the same.
 TEST_F(AboutTest, AsOnWindows81ItIsCentredAtTheMonitorsScale) {
-  const toolkit::NewerWindows newer = toolkit::Newer();
-  toolkit::NewerWindows windows81;
-  windows81.GetDpiForMonitor = &TwiceTheSystemDpi;
-  toolkit::HideNewerWindows(windows81);
+  const toolkit::NewerWindows newer = toolkit::HideNewerWindows({.GetDpiForMonitor = &TwiceTheSystemDpi});
   ClickAbout();
   toolkit::HideNewerWindows(newer);
   ASSERT_EQ(about_form.Dpi(), 2 * toolkit::ScreenDpi());
-  RECT window{};
+  RECT window{}, work{};  // the primary monitor's, where the window is made and centred
   ::GetWindowRect(about_form.hwnd(), &window);
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof monitor;
-  ASSERT_TRUE(::GetMonitorInfoW(::MonitorFromWindow(about_form.hwnd(), MONITOR_DEFAULTTOPRIMARY), &monitor));
-  EXPECT_NEAR(window.left - monitor.rcWork.left, monitor.rcWork.right - window.right, 1);
-  EXPECT_NEAR(window.top - monitor.rcWork.top, monitor.rcWork.bottom - window.bottom, 1);
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_NEAR(window.left + window.right, work.left + work.right, 1) << "the gaps left and right differ";
+  EXPECT_NEAR(window.top + window.bottom, work.top + work.bottom, 1) << "the gaps above and below differ";
 }
 
 TEST_F(AboutTest, ASecondClickShowsTheSameWindowAndNeverASecondOne) {

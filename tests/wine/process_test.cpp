@@ -221,9 +221,8 @@ TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
   EXPECT_TRUE(std::wcsstr(comctl32, kVersion6)) << comctl32;
   // On Windows 7's road the current folder leaves the DLL search: the DLL directory,
   // whatever it was, is set empty (which Wine's loader, unlike Windows', takes for none).
-  const toolkit::NewerWindows newer = toolkit::Newer();
-  toolkit::HideNewerWindows();
   ::SetDllDirectoryW(TestFolder().c_str());
+  const toolkit::NewerWindows newer = toolkit::HideNewerWindows();
   toolkit::LoadDllsFromTheSystemFolderOnly();
   toolkit::HideNewerWindows(newer);
   wchar_t dll_directory[MAX_PATH] = {};
