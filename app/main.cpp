@@ -44,26 +44,9 @@ std::chrono::milliseconds SinceProcessStart() {
   return std::chrono::milliseconds((ticks(now) - ticks(created)) / 10000);  // 100 ns units
 }
 
-// Every DLL loaded from here on, by us or by Windows' own DLLs on our behalf (themes,
-// the network, the shell...), comes from the system folder only, unless its load names
-// a search of its own (LoadLibraryEx with search flags), which this default does not
-// reach: ours, comctl32 and WinINet, name the system folder. The program may run from a
-// Downloads folder where a web page dropped a DLL named like one of Windows' own, and the
-// standard search looks in the program's folder first. (Its static imports are Known
-// DLLs, which are never searched for there.) No image-load mitigation policy is set:
-// policies pass to the programs we start, and the browser we open through explorer.exe
-// must find its own DLLs as it always does.
-void LoadDllsFromTheSystemFolderOnly() {
-  if (const auto set_default_dll_directories = toolkit::Newer().SetDefaultDllDirectories) {
-    set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    return;
-  }
-  // Windows 7 without KB2533623: the current folder at least leaves the search (for the
-  // programs we start too, which the page says inherit it: harmless to cmd.exe and
-  // explorer.exe). The program's own folder stays in it, for what Windows loads on our
-  // behalf; our own loads name the system folder (toolkit::LoadSystemLibrary).
-  ::SetDllDirectoryW(L"");
-}
+// Where DLLs may come from: toolkit/newer_windows.cpp, where the window tests take the
+// same road.
+using toolkit::LoadDllsFromTheSystemFolderOnly;
 
 }  // namespace
 

@@ -124,9 +124,11 @@ void TextBox::RaiseChange() {
 void TextBox::AfterCreate() {
   Comctl32().SetWindowSubclass(hwnd_, &TextBox::SubclassProc, 1, reinterpret_cast<DWORD_PTR>(this));
   // Without an input context of its own the field has no input method (a null context
-  // removes the window's association, ImmAssociateContext's Remarks): a Chinese one would
-  // otherwise compose text, full-width digits among it, and hand it over whole.
-  if (number_field_) ::ImmAssociateContextEx(hwnd_, nullptr, 0);
+  // "removes any association the window may have with an input context": the earlier
+  // pages of ImmAssociateContext, and of IActiveIMMApp::AssociateContext, which maps to
+  // it): a Chinese one would otherwise compose text, full-width digits among it, and hand
+  // it over whole.
+  if (number_field_) (void)::ImmAssociateContext(hwnd_, nullptr);
 }
 
 void TextBox::BeforeDestroy() { Comctl32().RemoveWindowSubclass(hwnd_, &TextBox::SubclassProc, 1); }

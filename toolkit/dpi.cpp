@@ -46,14 +46,10 @@ void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, int dpi) {
     (void)Newer().AdjustWindowRectExForDpi(&rect, style, FALSE, ex_style, static_cast<UINT>(dpi));
     return;
   }
-  // Before Windows 10 1607 the frame is measured at the system DPI, then scaled.
-  RECT frame{0, 0, 0, 0};
-  if (!::AdjustWindowRectEx(&frame, style, FALSE, ex_style)) return;
-  const int system = ScreenDpi();
-  rect.left += Scaled(frame.left, dpi, system);
-  rect.top += Scaled(frame.top, dpi, system);
-  rect.right += Scaled(frame.right, dpi, system);
-  rect.bottom += Scaled(frame.bottom, dpi, system);
+  // Before Windows 10 1607 Windows draws the frame at the system DPI, whatever the
+  // window's: on 8.1 and early 10 a window on a monitor of another scale has its client
+  // area at that scale inside a frame of the scale of sign-in.
+  (void)::AdjustWindowRectEx(&rect, style, FALSE, ex_style);
 }
 
 }  // namespace toolkit

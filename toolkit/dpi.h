@@ -21,7 +21,9 @@ inline constexpr UINT kWmGetDpiScaledSize = 0x02E4;
 // GetSystemMetrics as at the given DPI.
 [[nodiscard]] int SystemMetricForDpi(int index, int dpi);
 
-// The window rectangle around a client rectangle, with the frame Windows draws at `dpi`.
+// The window rectangle around a client rectangle, for a window at `dpi`, with the frame as
+// Windows draws it: scaled to `dpi` from Windows 10 1607 (where the form asks for it,
+// EnableNonClientDpiScaling), at the system DPI before.
 void AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, int dpi);
 
 }  // namespace toolkit

@@ -7,6 +7,7 @@
 
 #include "toolkit/common_controls.h"
 #include "toolkit/dpi.h"
+#include "toolkit/newer_windows.h"
 #include "toolkit/picture.h"
 
 namespace toolkit {
@@ -375,6 +376,11 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     self->hwnd_ = hwnd;
     self->window_.reset(hwnd);
     LiveFormList().push_back(self);
+    // On Windows 10 1607, where the process is per-monitor aware version 1, Windows scales
+    // the title bar and frame with the window's DPI only when asked, here, before
+    // DefWindowProc has seen the message (EnableNonClientDpiScaling's page). Version 2
+    // (1703 and later) scales them unasked, and the call fails, harmlessly.
+    if (const auto scale_frame = Newer().EnableNonClientDpiScaling) (void)scale_frame(hwnd);
   } else {
     self = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
   }

@@ -1,6 +1,7 @@
 #include "toolkit/newer_windows.h"
 
 #include <string>
+#include <utility>
 
 #include "toolkit/dll_function.h"
 
@@ -31,6 +32,7 @@ NewerWindows Resolve() {
     (void)FindFunction(user32, "GetDpiForWindow", found.GetDpiForWindow);
     (void)FindFunction(user32, "AdjustWindowRectExForDpi", found.AdjustWindowRectExForDpi);
     (void)FindFunction(user32, "GetSystemMetricsForDpi", found.GetSystemMetricsForDpi);
+    (void)FindFunction(user32, "EnableNonClientDpiScaling", found.EnableNonClientDpiScaling);
     (void)FindFunction(user32, "SetCoalescableTimer", found.SetCoalescableTimer);
     // Both or neither: a registration that could not be undone is not made.
     if (!FindFunction(user32, "RegisterSuspendResumeNotification", found.RegisterSuspendResumeNotification) ||
@@ -56,7 +58,29 @@ NewerWindows& Table() {
 
 const NewerWindows& Newer() { return Table(); }
 
-void HideNewerWindows() { Table() = NewerWindows{}; }
+NewerWindows HideNewerWindows(const NewerWindows& kept) { return std::exchange(Table(), kept); }
+
+// Every DLL loaded from here on, by us or by Windows' own DLLs on our behalf (themes,
+// the network, the shell...), comes from the system folder only, unless its load names
+// a search of its own (LoadLibraryEx with search flags), which this default does not
+// reach: ours, comctl32 and WinINet, name the system folder. The program may run from a
+// Downloads folder where a web page dropped a DLL named like one of Windows' own, and the
+// standard search looks in the program's folder first. (Its static imports are Known
+// DLLs, which are never searched for there.) No image-load mitigation policy is set:
+// policies pass to the programs we start, and the browser we open through explorer.exe
+// must find its own DLLs as it always does. Newer() runs first, to learn which way this
+// Windows takes; where it loads shcore, it names the system folder too.
+void LoadDllsFromTheSystemFolderOnly() {
+  if (const auto set_default_dll_directories = Newer().SetDefaultDllDirectories) {
+    set_default_dll_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return;
+  }
+  // Windows 7 without KB2533623: the current folder at least leaves the search (for the
+  // programs we start too, which the page says inherit it: harmless to cmd.exe and
+  // explorer.exe). The program's own folder stays in it, for what Windows loads on our
+  // behalf; our own loads name the system folder (LoadSystemLibrary).
+  ::SetDllDirectoryW(L"");
+}
 
 HMODULE LoadSystemLibrary(const wchar_t* name) {
   return LoadFromSystemFolder(name, Newer().SetDefaultDllDirectories != nullptr);

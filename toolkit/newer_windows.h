@@ -13,6 +13,7 @@ struct NewerWindows {
   UINT(WINAPI* GetDpiForWindow)(HWND window) = nullptr;
   BOOL(WINAPI* AdjustWindowRectExForDpi)(RECT* rect, DWORD style, BOOL menu, DWORD ex_style, UINT dpi) = nullptr;
   int(WINAPI* GetSystemMetricsForDpi)(int index, UINT dpi) = nullptr;
+  BOOL(WINAPI* EnableNonClientDpiScaling)(HWND window) = nullptr;
   // Windows 8.1 and later (shcore.dll); looked for only where GetDpiForWindow is missing.
   HRESULT(WINAPI* GetDpiForMonitor)(HMONITOR monitor, int type, UINT* dpi_x, UINT* dpi_y) = nullptr;
   // Windows 8 and later.
@@ -29,8 +30,14 @@ struct NewerWindows {
 [[nodiscard]] const NewerWindows& Newer();
 
 // Makes the program take every older way from now on, as on Windows 7 SP1 without
-// updates: for tests, which run on a newer system.
-void HideNewerWindows();
+// updates, but for the functions `kept` gives (a test's stand-ins, or the table this
+// returned before, to put it back): for tests, which run on a newer system.
+NewerWindows HideNewerWindows(const NewerWindows& kept = {});
+
+// Restricts every later DLL load of the process to the system folder where Windows can,
+// and takes the current folder out of the search where it cannot: the program's first
+// act, before any window, control or COM call.
+void LoadDllsFromTheSystemFolderOnly();
 
 // Loads one of Windows' own DLLs from the system folder, whatever lies beside the program
 // or in the current folder, with the DLLs it needs in turn looked for there first too.

@@ -13,6 +13,7 @@
 #include "main_window/main_form.h"
 #include "tests/wine/test_support.h"
 #include "toolkit/dpi.h"
+#include "toolkit/newer_windows.h"
 
 namespace {
 
@@ -106,6 +107,25 @@ TEST_F(AboutTest, ShowsTheNoticePictureAndCopyrightInAFixedWindow) {
     ::SendMessageW(hwnd, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&window));
     EXPECT_TRUE(test_support::TextFits(about_form.Label1.hwnd())) << "the copyright line at " << dpi << " DPI";
   }
+}
+
+HRESULT WINAPI TwiceTheSystemDpi(HMONITOR, int, UINT* x, UINT* y) {
+  *x = *y = static_cast<UINT>(2 * toolkit::ScreenDpi());
+  return S_OK;
+}
+
+// As on Windows 8.1 on a monitor at twice the scale of sign-in, where Windows draws the
+// frame at the system DPI around the client area at the monitor's: centred all the same.
+TEST_F(AboutTest, AsOnWindows81ItIsCentredAtTheMonitorsScale) {
+  const toolkit::NewerWindows newer = toolkit::HideNewerWindows({.GetDpiForMonitor = &TwiceTheSystemDpi});
+  ClickAbout();
+  toolkit::HideNewerWindows(newer);
+  ASSERT_EQ(about_form.Dpi(), 2 * toolkit::ScreenDpi());
+  RECT window{}, work{};  // the primary monitor's, where the window is made and centred
+  ::GetWindowRect(about_form.hwnd(), &window);
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_NEAR(window.left + window.right, work.left + work.right, 1) << "the gaps left and right differ";
+  EXPECT_NEAR(window.top + window.bottom, work.top + work.bottom, 1) << "the gaps above and below differ";
 }
 
 TEST_F(AboutTest, ASecondClickShowsTheSameWindowAndNeverASecondOne) {

@@ -16,6 +16,7 @@
 
 #include "tests/wine/test_support.h"
 #include "toolkit/common_controls.h"
+#include "toolkit/newer_windows.h"
 #include "toolkit/process.h"
 
 namespace {
@@ -218,6 +219,14 @@ TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
   constexpr wchar_t kVersion6[] = L"\\winsxs\\x86_microsoft.windows.common-controls_6595b64144ccf1df_6.0.";
 #endif
   EXPECT_TRUE(std::wcsstr(comctl32, kVersion6)) << comctl32;
+  // On Windows 7's road the current folder leaves the DLL search: the DLL directory,
+  // whatever it was, is set empty (which Wine's loader, unlike Windows', takes for none).
+  ::SetDllDirectoryW(TestFolder().c_str());
+  const toolkit::NewerWindows newer = toolkit::HideNewerWindows();
+  toolkit::LoadDllsFromTheSystemFolderOnly();
+  toolkit::HideNewerWindows(newer);
+  wchar_t dll_directory[MAX_PATH] = {};
+  EXPECT_EQ(::GetDllDirectoryW(MAX_PATH, dll_directory), 0u) << dll_directory;
 
   const toolkit::ProcessLauncher launcher;
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c shutdown -s -t 3"), CommandFolder() + L"\\cmd.exe"));

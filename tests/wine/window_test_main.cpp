@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
   const bool as_windows7 = argc > 1 && std::strcmp(argv[1], "--as-windows7") == 0;
   if (as_windows7) toolkit::HideNewerWindows();
+  toolkit::LoadDllsFromTheSystemFolderOnly();  // the program's first act, by the same road
   // At 100 % the run could not tell a layout at the system DPI from one at 96.
   if (as_windows7 && toolkit::ScreenDpi() == 96) {
     std::fprintf(stderr, "--as-windows7 needs a system DPI other than 96\n");
