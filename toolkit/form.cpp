@@ -38,7 +38,7 @@ DWORD FormStyle(const FormOptions& options) {
   return style;
 }
 
-UniqueBitmap LoadPicture(int resource) { return LoadPackedPicture(Instance(), resource); }
+UniqueBitmap LoadPicture(int resource) { return toolkit::LoadPicture(Instance(), resource); }
 
 // Where the file has no image of the size (20 px at 125 %), comctl32's
 // LoadIconWithScaleDown makes it from a larger one; LoadImage would blow the 16 px one
