@@ -655,7 +655,7 @@ def ycbcr_planes(rows):
     return planes
 
 
-def huffman_spec(counts):
+def huffman_table(counts):
     """Code lengths and values for symbol counts, by ITU T.81 Annex K.2 (codes of at
     most 16 bits, none of all ones). Returns (bits[1..16], values)."""
     freq = list(counts) + [1]
@@ -783,8 +783,8 @@ def jpeg_rgb(rows, quality):
     counts = [[0] * 256 for _ in range(4)]
     for t, s, _, _ in symbols:
         counts[t][s] += 1
-    specs = [huffman_spec(c) for c in counts]
-    codes = [huffman_codes(*spec) for spec in specs]
+    tables = [huffman_table(c) for c in counts]
+    codes = [huffman_codes(*table) for table in tables]
     data = bytearray()
     acc, nbits = 0, 0
     for t, s, n, extra in symbols:
@@ -811,7 +811,7 @@ def jpeg_rgb(rows, quality):
     for t in range(2):
         out += segment(0xDB, bytes([t]) + bytes(quant[t][ZIGZAG[k]] for k in range(64)))
     out += segment(0xC0, struct.pack('>BHHB', 8, h, w, 3) + b''.join(bytes((c + 1, 0x11, c > 0)) for c in range(3)))
-    for t, (bits, values) in enumerate(specs):
+    for t, (bits, values) in enumerate(tables):
         out += segment(0xC4, bytes([(t & 1) << 4 | t >> 1]) + bytes(bits) + bytes(values))
     out += segment(0xDA, bytes([3]) + b''.join(bytes((c + 1, 0x00 if c == 0 else 0x11)) for c in range(3)) + b'\x00\x3f\x00')
     return out + bytes(data) + b'\xff\xd9', blocks
