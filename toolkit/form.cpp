@@ -3,6 +3,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 #include "toolkit/common_controls.h"
@@ -81,7 +82,8 @@ bool IsButton(const Control* control) { return dynamic_cast<const Button*>(contr
 SIZE PictureSize(HBITMAP picture) {
   BITMAP info{};
   if (!picture || !::GetObjectW(picture, sizeof info, &info)) return {0, 0};
-  return {info.bmWidth, info.bmHeight};
+  // A top-down DIB section's height may come back negative: GetObject's page says nothing.
+  return {info.bmWidth, std::abs(info.bmHeight)};
 }
 
 }  // namespace

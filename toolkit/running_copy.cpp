@@ -40,6 +40,7 @@ bool TokenAboveMediumIntegrity() {
       !::GetTokenInformation(token.get(), TokenIntegrityLevel, buffer.data(), size, &size))
     return false;
   PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(buffer.data())->Label.Sid;
+  if (!sid || !::IsValidSid(sid)) return false;  // the reads below check nothing themselves
   const UCHAR count = *::GetSidSubAuthorityCount(sid);
   return count > 0 && *::GetSidSubAuthority(sid, count - 1u) > SECURITY_MANDATORY_MEDIUM_RID;
 }
