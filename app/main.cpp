@@ -44,14 +44,12 @@ std::chrono::milliseconds SinceProcessStart() {
   return std::chrono::milliseconds((ticks(now) - ticks(created)) / 10000);  // 100 ns units
 }
 
-// Where DLLs may come from: toolkit/newer_windows.cpp, where the window tests take the
-// same road.
-using toolkit::LoadDllsFromTheSystemFolderOnly;
-
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  LoadDllsFromTheSystemFolderOnly();  // before any window, control or COM call
+  // Where DLLs may come from (toolkit/newer_windows.cpp, which the window tests share):
+  // before any window, control or COM call.
+  toolkit::LoadDllsFromTheSystemFolderOnly();
   // A copy that runs already, perhaps out of sight behind Windows 11's ^, shows its window
   // instead of a second countdown starting beside it. The mutex is made before anything
   // else, so that of two starts close together (a double-click twice, an autostart and a
