@@ -43,11 +43,33 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
 std::wstring WindowsProgramPath(std::wstring_view command_line, const WindowsFolders& folders) {
   const std::wstring name = ProgramOfCommandLine(command_line);
   const std::wstring* folder = nullptr;
-  if (SameName(name, L"cmd.exe")) folder = folders.native_system ? &*folders.native_system : &folders.system;
+  if (SameName(name, L"cmd.exe") || SameName(name, L"shutdown.exe"))
+    folder = folders.native_system ? &*folders.native_system : &folders.system;
   if (SameName(name, L"explorer.exe")) folder = &folders.windows;
   // A folder that could not be read must not turn into a search of the current directory.
   if (folder == nullptr || !IsAbsolutePath(*folder)) return {};
   return JoinPath(*folder, name);
+}
+
+bool DisablesCommandPrompt(const std::optional<RegistryValue>& value) noexcept {
+  constexpr std::uint32_t kDword = 4;  // REG_DWORD, little-endian
+  if (!value) return false;
+  const std::vector<std::uint8_t>& d = value->data;
+  const bool zero = value->type == kDword && d.size() == 4 && (d[0] | d[1] | d[2] | d[3]) == 0;
+  return !zero;
+}
+
+bool IsStartRefusedByPolicy(std::uint32_t error) noexcept {
+  switch (error) {
+    case 5:     // ERROR_ACCESS_DENIED
+    case 577:   // ERROR_INVALID_IMAGE_HASH
+    case 786:   // ERROR_ACCESS_DISABLED_NO_SAFER_UI_BY_POLICY
+    case 1260:  // ERROR_ACCESS_DISABLED_BY_POLICY
+    case 4551:  // ERROR_SYSTEM_INTEGRITY_POLICY_VIOLATION
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace toolkit

@@ -55,21 +55,24 @@ TEST(WindowsProgramPath, CmdFromTheSystemFolderExplorerFromTheWindowsFolder) {
       {L"explorer.exe http://host:8080/", L"C:\\Windows\\explorer.exe"},
       {L"  \"CMD.EXE\" /c x", L"C:\\Windows\\System32\\CMD.EXE"},
       {L"Explorer.exe", L"C:\\Windows\\Explorer.exe"},
+      {L"shutdown.exe -s -t 3", L"C:\\Windows\\System32\\shutdown.exe"},
   };
   for (const Case& c : cases) EXPECT_EQ(WindowsProgramPath(c.line, kFolders), c.path) << c.line;
   EXPECT_EQ(WindowsProgramPath(L"explorer.exe x", {L"C:\\Windows\\System32", L"D:\\"}), L"D:\\explorer.exe");
   // A 32-bit copy on 64-bit Windows: cmd.exe from Sysnative, and never SysWOW64's.
   const WindowsFolders wow64{L"C:\\Windows\\SysWOW64", L"C:\\Windows", L"C:\\Windows\\Sysnative"};
   EXPECT_EQ(WindowsProgramPath(L"cmd.exe /c x", wow64), L"C:\\Windows\\Sysnative\\cmd.exe");
+  EXPECT_EQ(WindowsProgramPath(L"shutdown.exe -r -t 3", wow64), L"C:\\Windows\\Sysnative\\shutdown.exe");
   EXPECT_EQ(WindowsProgramPath(L"explorer.exe x", wow64), L"C:\\Windows\\explorer.exe");
   EXPECT_EQ(WindowsProgramPath(L"cmd.exe /c x", {L"C:\\Windows\\SysWOW64", L"", L""}), L"");
 }
 
 TEST(WindowsProgramPath, AnythingElseIsRefused) {
   for (const wchar_t* line :
-       {L"", L"   ", L"shutdown -s -t 3", L"shutdown.bat", L"cmd /c x", L"cmd.com /c x", L"cmd.exe.exe", L"cmd.exe.",
-        L"notepad.exe", L"explorer", L".\\cmd.exe /c x", L"bin\\cmd.exe", L"C:\\Downloads\\cmd.exe /c x",
-        L"\"C:\\Windows\\System32\\cmd.exe\" /c x", L"\\\\server\\share\\explorer.exe", L"cmd.exe\\..\\x.exe"})
+       {L"", L"   ", L"shutdown -s -t 3", L"shutdown.bat", L".\\shutdown.exe -s", L"cmd /c x", L"cmd.com /c x",
+        L"cmd.exe.exe", L"cmd.exe.", L"notepad.exe", L"explorer", L".\\cmd.exe /c x", L"bin\\cmd.exe",
+        L"C:\\Downloads\\cmd.exe /c x", L"\"C:\\Windows\\System32\\cmd.exe\" /c x", L"\\\\server\\share\\explorer.exe",
+        L"cmd.exe\\..\\x.exe"})
     EXPECT_EQ(WindowsProgramPath(line, kFolders), L"") << line;
 }
 
@@ -78,6 +81,22 @@ TEST(WindowsProgramPath, AFolderThatIsNotAbsoluteNeverMeansTheCurrentOne) {
     EXPECT_EQ(WindowsProgramPath(L"cmd.exe /c x", {folder, L"C:\\Windows"}), L"") << folder;
     EXPECT_EQ(WindowsProgramPath(L"explorer.exe x", {L"C:\\Windows\\System32", folder}), L"") << folder;
   }
+}
+
+// Where Windows will not run cmd.exe, shutdown.exe is started instead; anywhere else the
+// command runs as ever.
+TEST(CommandPromptPolicy, ValuesThatDisableItAndRefusalsThatCount) {
+  using toolkit::RegistryValue;
+  const auto dword = [](std::uint8_t low) { return RegistryValue{4, {low, 0, 0, 0}}; };
+  EXPECT_FALSE(toolkit::DisablesCommandPrompt(std::nullopt));
+  EXPECT_FALSE(toolkit::DisablesCommandPrompt(dword(0)));
+  for (const RegistryValue& value : {dword(1), dword(2), dword(3), RegistryValue{4, {0, 0, 0, 1}},
+                                     RegistryValue{1, {'0', 0}}, RegistryValue{4, {}}, RegistryValue{11, {}}})
+    EXPECT_TRUE(toolkit::DisablesCommandPrompt(value)) << value.type << " of " << value.data.size() << " bytes";
+
+  for (const std::uint32_t error : {5U, 577U, 786U, 1260U, 4551U}) EXPECT_TRUE(toolkit::IsStartRefusedByPolicy(error));
+  for (const std::uint32_t error : {0U, 2U, 3U, 87U, 193U, 216U, 740U, 1259U, 4550U})
+    EXPECT_FALSE(toolkit::IsStartRefusedByPolicy(error)) << error;
 }
 
 TEST(JoinPath, OneSeparator) {
