@@ -34,6 +34,10 @@ std::wstring_view PowerCommandLine(PowerMode mode) noexcept {
   return mode == PowerMode::Shutdown ? L"cmd.exe /c shutdown -s -t 3" : L"cmd.exe /c shutdown -r -t 3";
 }
 
+std::wstring_view ShutdownExeCommandLine(PowerMode mode) noexcept {
+  return mode == PowerMode::Shutdown ? L"shutdown.exe -s -t 3" : L"shutdown.exe -r -t 3";
+}
+
 const wchar_t* SleepHoldReason(PowerMode mode) noexcept {
   return mode == PowerMode::Shutdown ? L"倒计时结束后关机" : L"倒计时结束后重启";
 }
@@ -46,10 +50,10 @@ std::wstring_view WarningText(PowerMode mode) noexcept {
          L"要停止，请点击本通知或双击通知区域中的图标打开窗口，然后关闭窗口。";
 }
 
-std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
+std::wstring RefusalText(PowerMode mode, std::wstring_view program, std::uint32_t exit_code) {
   const bool shutdown = mode == PowerMode::Shutdown;
   const std::wstring refused = shutdown ? L"Windows 没有接受关机命令" : L"Windows 没有接受重启命令";
-  const std::wstring code = L"（代码 " + CodeText(exit_code) + L"）";
+  const std::wstring code = L"（" + std::wstring(program) + L"，代码 " + CodeText(exit_code) + L"）";
   if (exit_code == kShutdownIsScheduled) return refused + L"：已有一次关机或重启在计划中" + code + L"。";
   if (exit_code == kShutdownInProgress) return refused + L"：关机或重启已经在进行中" + code + L"。";
   if (exit_code == kAccessDenied)
@@ -58,10 +62,11 @@ std::wstring RefusalText(PowerMode mode, std::uint32_t exit_code) {
   return refused + code + (shutdown ? L"，计算机不会关机。" : L"，计算机不会重启。");
 }
 
-std::wstring_view StillRunningText(PowerMode mode) noexcept {
-  if (mode == PowerMode::Shutdown)
-    return L"关机命令没有运行完毕，计算机可能不会关机。这台计算机可能禁止运行命令，例如由管理员禁止。";
-  return L"重启命令没有运行完毕，计算机可能不会重启。这台计算机可能禁止运行命令，例如由管理员禁止。";
+std::wstring StillRunningText(PowerMode mode, std::wstring_view program) {
+  const bool shutdown = mode == PowerMode::Shutdown;
+  return std::wstring(shutdown ? L"关机命令（" : L"重启命令（") + std::wstring(program) +
+         (shutdown ? L"）没有运行完毕，计算机可能不会关机。" : L"）没有运行完毕，计算机可能不会重启。") +
+         L"这台计算机可能禁止运行命令，例如由管理员禁止。";
 }
 
 std::wstring BrowserCommandLine(std::wstring_view host) { return L"explorer.exe " + adverts::PublisherUrl(host); }

@@ -263,19 +263,21 @@ void main::ShowPowerError(std::wstring_view prompt) {
 }
 
 // Starts the command without waiting for it; how it ended comes back later
-// (PowerCommand_End). One that cannot be started is told at once, or the countdown
-// would end as if all went well.
+// (PowerCommand_End). Through cmd.exe wherever it may run; where Windows will not run
+// cmd.exe, the launcher starts the system's shutdown.exe with the same switches. One
+// that cannot be started is told at once, or the countdown would end as if all went well.
 void main::LaunchPowerCommand(PowerMode mode) {
-  auto watch = services_.launcher.LaunchWatched(PowerCommandLine(mode), kLaunchShowStyle, hwnd(), kPowerCommandEnded);
-  if (!watch) {
+  auto started = services_.launcher.LaunchWatched({PowerCommandLine(mode), ShutdownExeCommandLine(mode)},
+                                                  kLaunchShowStyle, hwnd(), kPowerCommandEnded);
+  if (!started) {
     ShowPowerError(mode == PowerMode::Shutdown ? kCannotShutDown : kCannotRestart);
     return;
   }
   // A watch that could not be set up tells nothing, and no handle pins its process id
   // any more: kept, it could take the end of a later command given the same id.
-  if (!watch->Watching()) return;
-  watch->TellIfStillRunning(services_.command_patience, kPowerCommandStillRunning);
-  power_commands_.push_back({mode, std::move(*watch)});
+  if (!started->watch.Watching()) return;
+  started->watch.TellIfStillRunning(services_.command_patience, kPowerCommandStillRunning);
+  power_commands_.push_back({mode, std::move(started->watch), std::move(started->program)});
 }
 
 std::vector<main::PowerCommand>::iterator main::WatchedCommand(DWORD id) {
@@ -289,17 +291,19 @@ void main::PowerCommand_End(DWORD exit_code, DWORD id) {
   const auto ended = WatchedCommand(id);
   if (ended == power_commands_.end()) return;  // one this window no longer watches
   const PowerMode mode = ended->mode;
+  const std::wstring program = std::move(ended->program);
   power_commands_.erase(ended);  // before the box, whose loop may bring further ends
-  if (exit_code != 0) ShowPowerError(RefusalText(mode, exit_code));
+  if (exit_code != 0) ShowPowerError(RefusalText(mode, program, exit_code));
 }
 
-// A command that hangs (the command interpreter disabled by policy, waiting for a key in
-// its minimised window; a stuck AutoRun; a security program's question) neither shuts the
-// computer down nor ends. It is told once, and left alone: ended, or started again, it
-// could do what the user or the administrator did not want. Its end is still watched.
+// A command that hangs (a command interpreter disabled in a way the launcher could not
+// see beforehand, waiting for a key in its minimised window; a stuck AutoRun; a security
+// program's question) neither shuts the computer down nor ends. It is told once, and
+// left alone: ended, or started again, it could do what the user or the administrator
+// did not want. Its end is still watched.
 void main::PowerCommand_StillRunning(DWORD id) {
   const auto running = WatchedCommand(id);
-  if (running != power_commands_.end()) ShowPowerError(StillRunningText(running->mode));
+  if (running != power_commands_.end()) ShowPowerError(StillRunningText(running->mode, running->program));
 }
 
 // Start: needs a mode and a count; the countdown goes on from whatever the field holds.

@@ -146,6 +146,7 @@ class main final : public toolkit::Form {
   struct PowerCommand {
     PowerMode mode;
     toolkit::ExitWatch watch;
+    std::wstring program;  // what runs it, named when it goes wrong
   };
   std::vector<PowerCommand> power_commands_;
   [[nodiscard]] std::vector<PowerCommand>::iterator WatchedCommand(DWORD id);  // or end()

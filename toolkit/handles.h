@@ -97,6 +97,12 @@ struct HookTraits {
   static void close(pointer h) noexcept { ::UnhookWindowsHookEx(h); }
 };
 
+struct RegistryKeyTraits {
+  using pointer = HKEY;
+  static pointer invalid() noexcept { return nullptr; }
+  static void close(pointer h) noexcept { ::RegCloseKey(h); }
+};
+
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueFont = UniqueHandle<GdiObjectTraits<HFONT>>;
 using UniqueBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
@@ -107,5 +113,6 @@ using UniqueKernelHandle = UniqueHandle<KernelTraits>;
 using UniqueWait = UniqueHandle<WaitTraits>;
 using UniqueSystemRequired = UniqueHandle<SystemRequiredTraits>;
 using UniqueHook = UniqueHandle<HookTraits>;
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 
 }  // namespace toolkit

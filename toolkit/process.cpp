@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -40,20 +42,54 @@ WindowsFolders OwnFolders() {
   return folders;
 }
 
+// The DisableCMD value in one hive, as cmd.exe would find it; none when it is not there
+// (or cannot be read, as cmd.exe could not read it either). The 64-bit view, which the
+// 64-bit cmd.exe reads, also for the 32-bit copy (on 32-bit Windows the flag is ignored).
+std::optional<RegistryValue> DisableCmdValue(HKEY hive) {
+  HKEY opened = nullptr;
+  if (::RegOpenKeyExW(hive, L"Software\\Policies\\Microsoft\\Windows\\System", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
+                      &opened) != ERROR_SUCCESS)
+    return std::nullopt;
+  const UniqueRegistryKey key(opened);
+  DWORD type = 0;
+  BYTE data[16] = {};
+  DWORD size = sizeof data;
+  const LSTATUS status = ::RegQueryValueExW(key.get(), L"DisableCMD", nullptr, &type, data, &size);
+  // Too long for a number is still a value that is there.
+  if (status == ERROR_MORE_DATA) return RegistryValue{type, {}};
+  if (status != ERROR_SUCCESS) return std::nullopt;
+  return RegistryValue{type, std::vector<std::uint8_t>(data, data + size)};
+}
+
+// "Prevent access to the command prompt": a user policy, so Windows keeps it in the
+// user's hive; the machine's counts too, since a command prompt that reads it there
+// would only say it is disabled and wait for a key in its minimised window.
+bool CommandPromptDisabledByPolicy() {
+  return DisablesCommandPrompt(DisableCmdValue(HKEY_CURRENT_USER)) ||
+         DisablesCommandPrompt(DisableCmdValue(HKEY_LOCAL_MACHINE));
+}
+
+DWORD CreateProcessStart(const wchar_t* program, wchar_t* command_line, const wchar_t* folder, STARTUPINFOW& startup,
+                         PROCESS_INFORMATION& info) {
+  if (::CreateProcessW(program, command_line, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &info)) return 0;
+  const DWORD error = ::GetLastError();
+  return error != 0 ? error : ERROR_GEN_FAILURE;
+}
+
 }  // namespace
 
-ProcessLauncher::ProcessLauncher() : folders_(OwnFolders()) {}
+ProcessLauncher::ProcessLauncher() : folders_(OwnFolders()), start_(CreateProcessStart) {}
 
-ProcessLauncher::ProcessLauncher(WindowsFolders folders) : folders_(std::move(folders)) {}
+ProcessLauncher::ProcessLauncher(WindowsFolders folders, ProcessStart start)
+    : folders_(std::move(folders)), start_(start ? std::move(start) : ProcessStart(CreateProcessStart)) {}
 
 std::wstring ProcessLauncher::ProgramPath(std::wstring_view command_line) const {
   return WindowsProgramPath(command_line, folders_);
 }
 
-std::optional<std::pair<UniqueKernelHandle, DWORD>> ProcessLauncher::Start(std::wstring_view command_line,
-                                                                           int show_style) {
+ProcessLauncher::Attempt ProcessLauncher::Start(std::wstring_view command_line, int show_style) {
   const std::wstring program = ProgramPath(command_line);
-  if (program.empty()) return std::nullopt;
+  if (program.empty()) return {UniqueKernelHandle(), 0, ERROR_FILE_NOT_FOUND};
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -65,22 +101,31 @@ std::optional<std::pair<UniqueKernelHandle, DWORD>> ProcessLauncher::Start(std::
   line.push_back(L'\0');
   // Started in the system folder rather than in ours: cmd.exe looks for "shutdown" in
   // its current folder before PATH, and ours may be a download folder.
-  if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, folders_.system.c_str(),
-                        &startup, &info))
-    return std::nullopt;
+  if (const DWORD error = start_(program.c_str(), line.data(), folders_.system.c_str(), startup, info); error != 0)
+    return {UniqueKernelHandle(), 0, error};
   UniqueKernelHandle thread(info.hThread);
-  return std::pair{UniqueKernelHandle(info.hProcess), info.dwProcessId};
+  return {UniqueKernelHandle(info.hProcess), info.dwProcessId, 0};
 }
 
 bool ProcessLauncher::Launch(std::wstring_view command_line, int show_style) {
-  return Start(command_line, show_style).has_value();
+  return static_cast<bool>(Start(command_line, show_style).process);
 }
 
-std::optional<ExitWatch> ProcessLauncher::LaunchWatched(std::wstring_view command_line, int show_style, HWND window,
-                                                        UINT message) {
-  auto started = Start(command_line, show_style);
-  if (!started) return std::nullopt;
-  return ExitWatch(std::move(started->first), started->second, window, message);
+// cmd.exe wherever it may run. Where the command prompt is disabled it is not started at
+// all; where a policy refuses to start it, the command without it follows at once. There
+// is no third try: a refusal of that one too is the caller's to tell.
+std::optional<StartedCommand> ProcessLauncher::LaunchWatched(const Command& command, int show_style, HWND window,
+                                                             UINT message) {
+  const bool has_other_road = !command.without_cmd.empty();
+  bool through_cmd = !(has_other_road && CommandPromptDisabledByPolicy());
+  Attempt started = Start(through_cmd ? command.line : command.without_cmd, show_style);
+  if (!started.process && through_cmd && has_other_road && IsStartRefusedByPolicy(started.error)) {
+    through_cmd = false;
+    started = Start(command.without_cmd, show_style);
+  }
+  if (!started.process) return std::nullopt;
+  return StartedCommand{ExitWatch(std::move(started.process), started.id, window, message),
+                        ProgramOfCommandLine(through_cmd ? command.line : command.without_cmd)};
 }
 
 // ---- ExitWatch -----------------------------------------------------------------------

@@ -1,10 +1,11 @@
-// Starting Windows' own programs (cmd.exe, explorer.exe) with a command line, without
-// waiting for them, and learning later how one ended.
+// Starting Windows' own programs (cmd.exe, shutdown.exe, explorer.exe) with a command
+// line, without waiting for them, and learning later how one ended.
 #pragma once
 
 #include <windows.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -66,6 +67,20 @@ class ExitWatch {
   DWORD id_ = 0;
 };
 
+// A command for cmd.exe and, where Windows will not run cmd.exe, the same command
+// without it (empty: none). The second is started instead, and only, where the command
+// prompt is disabled by policy or a policy refuses to start cmd.exe.
+struct Command {
+  std::wstring_view line;
+  std::wstring_view without_cmd = {};
+};
+
+// A watched command as started: its watch, and the program that runs it ("cmd.exe").
+struct StartedCommand {
+  ExitWatch watch;
+  std::wstring program;
+};
+
 // The seam through which the windows start programs; tests put a recorder here.
 class Launcher {
  public:
@@ -74,9 +89,14 @@ class Launcher {
   virtual bool Launch(std::wstring_view command_line, int show_style) = 0;
   // Launch, and its end is posted to `window` as `message` (see ExitWatch) for as long as
   // the returned watch is kept. Nothing when the program could not be started.
-  [[nodiscard]] virtual std::optional<ExitWatch> LaunchWatched(std::wstring_view command_line, int show_style,
-                                                               HWND window, UINT message) = 0;
+  [[nodiscard]] virtual std::optional<StartedCommand> LaunchWatched(const Command& command, int show_style, HWND window,
+                                                                    UINT message) = 0;
 };
+
+// How a program is started: CreateProcessW, given the arguments that vary. Returns 0 when
+// the program started (`info` then holds its handles), else the error it failed with.
+using ProcessStart = std::function<DWORD(const wchar_t* program, wchar_t* command_line, const wchar_t* folder,
+                                         STARTUPINFOW& startup, PROCESS_INFORMATION& info)>;
 
 // Starts the program a command line names from the folder where Windows keeps it (see
 // program_search.h), in the system folder. Launch closes the process and thread handles
@@ -87,22 +107,27 @@ class ProcessLauncher final : public Launcher {
   // Windows' own folders.
   ProcessLauncher();
   // Other folders standing in for Windows' own, so tests start stand-ins, never Windows'
-  // programs.
-  explicit ProcessLauncher(WindowsFolders folders);
+  // programs; and, for tests, another way of starting them (none: CreateProcessW).
+  explicit ProcessLauncher(WindowsFolders folders, ProcessStart start = {});
 
   bool Launch(std::wstring_view command_line, int show_style) override;
-  [[nodiscard]] std::optional<ExitWatch> LaunchWatched(std::wstring_view command_line, int show_style, HWND window,
-                                                       UINT message) override;
+  [[nodiscard]] std::optional<StartedCommand> LaunchWatched(const Command& command, int show_style, HWND window,
+                                                            UINT message) override;
 
   // The full path Launch would start for this command line, or empty.
   [[nodiscard]] std::wstring ProgramPath(std::wstring_view command_line) const;
 
  private:
-  // The started program's process handle and id; nothing when it could not be started.
-  [[nodiscard]] std::optional<std::pair<UniqueKernelHandle, DWORD>> Start(std::wstring_view command_line,
-                                                                          int show_style);
+  // A program started (its process handle and id), or the error that kept it from it.
+  struct Attempt {
+    UniqueKernelHandle process;
+    DWORD id = 0;
+    DWORD error = 0;
+  };
+  [[nodiscard]] Attempt Start(std::wstring_view command_line, int show_style);
 
   WindowsFolders folders_;
+  ProcessStart start_;
 };
 
 }  // namespace toolkit

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -230,6 +231,7 @@ TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
 
   const toolkit::ProcessLauncher launcher;
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c shutdown -s -t 3"), CommandFolder() + L"\\cmd.exe"));
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"shutdown.exe -s -t 3"), CommandFolder() + L"\\shutdown.exe"));
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe http://host/"), WindowsFolder() + L"\\explorer.exe"));
 
   // Nothing planted beside the program, in the current directory or on PATH changes that.
@@ -239,12 +241,14 @@ TEST_F(Process, WindowsOwnProgramsComeFromTheirFolders) {
   }
   PlantedFile beside_cmd(TestFolder() + L"\\cmd.exe");
   PlantedFile beside_explorer(TestFolder() + L"\\explorer.exe");
+  PlantedFile beside_shutdown(TestFolder() + L"\\shutdown.exe");
   ScopedCurrentDirectory cd(here.path());
   ScopedPath path(L".;" + here.path());
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"cmd.exe /c x"), CommandFolder() + L"\\cmd.exe"));
+  EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"shutdown.exe -r -t 3"), CommandFolder() + L"\\shutdown.exe"));
   EXPECT_TRUE(SameFolder(launcher.ProgramPath(L"explorer.exe x"), WindowsFolder() + L"\\explorer.exe"));
   // Other programs are never started, found or not.
-  for (const wchar_t* line : {L"shutdown.exe -s", L"notepad.exe", L"morvane_no_such_program.exe /x", L"",
+  for (const wchar_t* line : {L"shutdown -s", L"notepad.exe", L"morvane_no_such_program.exe /x", L"",
                               L"\"C:\\no such folder\\x.exe\" y", L".\\cmd.exe /c x"}) {
     EXPECT_EQ(launcher.ProgramPath(line), L"") << line;
   }
@@ -301,9 +305,99 @@ TEST_F(Process, AMissingOrUnknownProgramIsNotStarted) {
   toolkit::ProcessLauncher unread({L"", L""});
   EXPECT_FALSE(unread.Launch(L"cmd.exe /c echo x", 2));
   NoticeWindow window;
-  EXPECT_FALSE(launcher.LaunchWatched(L"cmd.exe /c echo x", 2, window.hwnd(), kEnded));
-  EXPECT_FALSE(launcher.LaunchWatched(L"notepad.exe", 2, window.hwnd(), kEnded));
+  EXPECT_FALSE(launcher.LaunchWatched({L"cmd.exe /c echo x"}, 2, window.hwnd(), kEnded));
+  EXPECT_FALSE(launcher.LaunchWatched({L"notepad.exe"}, 2, window.hwnd(), kEnded));
   ::Sleep(1000);
+  EXPECT_FALSE(FileExists(here / L"launches.log"));
+}
+
+// "Prevent access to the command prompt" for the test's user (or the machine), as Group
+// Policy writes it; removed again at the end.
+class ScopedDisableCmd {
+ public:
+  ScopedDisableCmd(HKEY hive, DWORD value) : hive_(hive) {
+    EXPECT_EQ(::RegSetKeyValueW(hive_, kKey, L"DisableCMD", REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
+  }
+  ~ScopedDisableCmd() { ::RegDeleteKeyValueW(hive_, kKey, L"DisableCMD"); }
+  ScopedDisableCmd(const ScopedDisableCmd&) = delete;
+  ScopedDisableCmd& operator=(const ScopedDisableCmd&) = delete;
+
+ private:
+  static constexpr wchar_t kKey[] = L"Software\\Policies\\Microsoft\\Windows\\System";
+  HKEY hive_;
+};
+
+// Where Windows will not run cmd.exe, the same command runs as the system folder's
+// shutdown.exe: at once where a policy refuses cmd.exe's start, and alone where the
+// command prompt is disabled. Any other failure, or shutdown.exe refused too, starts
+// nothing more.
+TEST_F(Process, WhereCmdWillNotRunTheSystemFoldersShutdownExeRuns) {
+  TempFolder system, windows, here;
+  for (const wchar_t* name : {L"cmd.exe", L"shutdown.exe"}) {
+    Plant(system / name);
+    Plant(here / name);
+  }
+  ScopedCurrentDirectory cd(here.path());
+  ScopedPath path(here.path());
+  std::wstring asked;  // the programs the stand-in was asked to start, in order
+  DWORD cmd_refused = 0, shutdown_refused = 0;
+  toolkit::ProcessLauncher launcher({system.path(), windows.path()},
+                                    [&](const wchar_t* program, wchar_t* line, const wchar_t* folder,
+                                        STARTUPINFOW& startup, PROCESS_INFORMATION& info) -> DWORD {
+                                      const std::wstring name = std::wstring(program).substr(system.path().size() + 1);
+                                      asked += name + L" ";
+                                      if (const DWORD refused = name == L"cmd.exe" ? cmd_refused : shutdown_refused)
+                                        return refused;
+                                      return ::CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr,
+                                                              folder, &startup, &info)
+                                                 ? 0
+                                                 : ::GetLastError();
+                                    });
+  NoticeWindow window;
+
+  struct Case {
+    DWORD cmd_refused, shutdown_refused;
+    HKEY disabled_in;  // DisableCMD set there, or nowhere
+    const wchar_t* line;
+    const wchar_t* without_cmd;
+    const wchar_t* asked;
+    const char* ran;  // the command line the stub notes; none started
+  };
+  const Case cases[] = {
+      {1260, 0, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe shutdown.exe ",
+       "shutdown.exe -s -t 3"},  // Software Restriction Policies, AppLocker
+      {4551, 0, nullptr, L"cmd.exe /c shutdown -r -t 3", L"shutdown.exe -r -t 3", L"cmd.exe shutdown.exe ",
+       "shutdown.exe -r -t 3"},  // Application Control, S mode
+      {0, 0, HKEY_CURRENT_USER, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"shutdown.exe ",
+       "shutdown.exe -s -t 3"},
+      {0, 0, HKEY_LOCAL_MACHINE, L"cmd.exe /c shutdown -r -t 3", L"shutdown.exe -r -t 3", L"shutdown.exe ",
+       "shutdown.exe -r -t 3"},
+      {0, 0, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe ",
+       "cmd.exe /c shutdown -s -t 3"},
+      {1260, 786, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe shutdown.exe ", nullptr},
+      {2, 0, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe ", nullptr},
+      {0, 0, HKEY_CURRENT_USER, L"cmd.exe /c x", L"", L"cmd.exe ", "cmd.exe /c x"},  // no other road
+  };
+  std::size_t ran = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Utf8(c.asked) + "refused " + std::to_string(c.cmd_refused) + "/" + std::to_string(c.shutdown_refused));
+    asked.clear();
+    std::tie(cmd_refused, shutdown_refused) = std::pair{c.cmd_refused, c.shutdown_refused};
+    std::optional<ScopedDisableCmd> disabled;
+    if (c.disabled_in) disabled.emplace(c.disabled_in, 2);
+    const std::optional<toolkit::StartedCommand> started =
+        launcher.LaunchWatched({c.line, c.without_cmd}, 2, window.hwnd(), kEnded);
+    EXPECT_EQ(asked, c.asked);
+    ASSERT_EQ(started.has_value(), c.ran != nullptr);
+    if (!started) continue;
+    const std::vector<Noted> noted = WaitForLaunches(system / L"launches.log", ++ran);
+    ASSERT_EQ(noted.size(), ran);
+    EXPECT_EQ(noted.back().command_line, c.ran);
+    EXPECT_EQ(noted.back().exe, Utf8(started->program));
+    EXPECT_EQ(noted.back().show, "2");
+    EXPECT_TRUE(SameFolder(Wide(noted.back().folder), system.path())) << noted.back().folder;
+  }
+  ::Sleep(500);
   EXPECT_FALSE(FileExists(here / L"launches.log"));
 }
 
@@ -325,15 +419,17 @@ TEST_F(Process, AWatchedLaunchPostsItsExitCodeOnce) {
     if (c.file) {
       ASSERT_NO_FATAL_FAILURE(WriteExitCode(system.path(), c.file));
     }
-    std::optional<ExitWatch> started = launcher.LaunchWatched(L"cmd.exe /c echo x", 2, window.hwnd(), kEnded);
+    std::optional<toolkit::StartedCommand> started =
+        launcher.LaunchWatched({L"cmd.exe /c echo x"}, 2, window.hwnd(), kEnded);
     ASSERT_TRUE(started);
-    EXPECT_TRUE(started->Watching());
-    const DWORD id = started->Id();
+    EXPECT_EQ(started->program, L"cmd.exe");
+    EXPECT_TRUE(started->watch.Watching());
+    const DWORD id = started->watch.Id();
     EXPECT_NE(id, 0u);
     // Moved into a list and along it, as the window keeps them.
     std::vector<ExitWatch> watches;
     watches.push_back(ExitWatch(1));
-    watches.push_back(std::move(*started));
+    watches.push_back(std::move(started->watch));
     watches.erase(watches.begin());
     const auto notice = window.Next(10000);
     ASSERT_TRUE(notice) << "no notice of the end";

@@ -41,6 +41,7 @@ class RecordingLauncher final : public toolkit::Launcher {
     HWND window = nullptr;  // where the end of a watched launch goes
     UINT message = 0;
     DWORD id = 0;
+    std::wstring without_cmd = {};  // the same command for where cmd.exe will not run
   };
 
   bool Launch(std::wstring_view command_line, int show_style) override {
@@ -48,15 +49,19 @@ class RecordingLauncher final : public toolkit::Launcher {
     return !fails;
   }
 
-  std::optional<toolkit::ExitWatch> LaunchWatched(std::wstring_view command_line, int show_style, HWND window,
-                                                  UINT message) override {
+  std::optional<toolkit::StartedCommand> LaunchWatched(const toolkit::Command& command, int show_style, HWND window,
+                                                       UINT message) override {
     // A watch that could not be set up pins no id: the next launch may be given it again.
     const DWORD id = unwatched ? last_id_ + 1 : ++last_id_;
-    launches.push_back({std::wstring(command_line), show_style, Clock::now(), true, window, message, id});
+    launches.push_back({std::wstring(command.line), show_style, Clock::now(), true, window, message, id,
+                        std::wstring(command.without_cmd)});
     if (fails) return std::nullopt;
-    if (unwatched) return toolkit::ExitWatch(id);
-    return toolkit::ExitWatch(toolkit::UniqueKernelHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), id, window,
-                              message);
+    std::wstring program = toolkit::ProgramOfCommandLine(cmd_refused ? command.without_cmd : command.line);
+    if (unwatched) return toolkit::StartedCommand{toolkit::ExitWatch(id), std::move(program)};
+    return toolkit::StartedCommand{
+        toolkit::ExitWatch(toolkit::UniqueKernelHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), id, window,
+                           message),
+        std::move(program)};
   }
 
   // The launch `index` ends with `exit_code`, told as the real watch tells it.
@@ -66,8 +71,9 @@ class RecordingLauncher final : public toolkit::Launcher {
   }
 
   std::vector<Record> launches;
-  bool fails = false;      // answer as if the program could not be started
-  bool unwatched = false;  // answer with a watch that could not be set up
+  bool fails = false;        // answer as if the program could not be started
+  bool unwatched = false;    // answer with a watch that could not be set up
+  bool cmd_refused = false;  // answer as Windows refusing cmd.exe: the command without it runs
 
  private:
   DWORD last_id_ = 1000;
