@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the program and runs it under Wine on your display.
-# The program starts cmd.exe from the system folder and explorer.exe from the Windows
-# folder; in this script's own Wine prefix our logging stubs stand there while it runs
-# (Windows' own are kept aside and put back at the end), so the countdown's shutdown
-# command is recorded in launches.log in a scratch folder, never carried out.
+# The program starts cmd.exe (or shutdown.exe) from the system folder and explorer.exe
+# from the Windows folder; in this script's own Wine prefix our logging stubs stand there
+# while it runs (Windows' own are kept aside and put back at the end), so the countdown's
+# shutdown command is recorded in launches.log in a scratch folder, never carried out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

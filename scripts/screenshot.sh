@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Retakes docs/screenshot.png: the main window as a user sees it just after start, run
 # under Wine on a private Xvfb display, with the same Wine set-up as scripts/run.sh
-# (scripts/wine-env.sh): our logging stubs stand where it starts cmd.exe and explorer.exe,
-# though nothing is clicked.
+# (scripts/wine-env.sh): our logging stubs stand where it starts cmd.exe, shutdown.exe
+# and explorer.exe, though nothing is clicked.
 # Usage: bash scripts/screenshot.sh [output.png]   (default docs/screenshot.png)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +11,7 @@ out=$(realpath -m "${1:-docs/screenshot.png}")
 
 bash scripts/deps.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target MorvaneShutdown stub_cmd stub_explorer
+cmake --build --preset windows --target MorvaneShutdown stub_cmd stub_shutdown stub_explorer
 
 # Always a private display: the shot must not depend on the desktop it is taken from.
 export E2E_XVFB=1

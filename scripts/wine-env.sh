@@ -106,11 +106,12 @@ install_standin_simsun() {
 }
 
 # For running the program itself (scripts/run.sh, scripts/screenshot.sh): our logging
-# stubs stand where it starts cmd.exe and explorer.exe, shown to run there, until the
-# script exits; then Windows' own are put back. Wine prefers its built-in cmd.exe to
-# the file in the system folder: native first, so the stub there is what runs.
+# stubs stand where it starts cmd.exe, shutdown.exe and explorer.exe, shown to run there,
+# until the script exits; then Windows' own are put back. Wine prefers its built-in
+# cmd.exe and shutdown.exe to the files in the system folder: native first, so the stubs
+# there are what runs.
 place_stubs() {
-  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cmd.exe=n,b"
+  export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;cmd.exe=n,b;shutdown.exe=n,b"
   trap restore_stubs EXIT
   trap 'exit 130' INT TERM
   # Also puts back what a run that died left behind; refuses unless the stubs run.
@@ -120,7 +121,7 @@ place_stubs() {
 restore_stubs() {
   "$WINESERVER_BIN" -k 2>/dev/null || true
   python3 "$MORVANE_ROOT/tests/e2e/harness.py" restore "$WINEPREFIX" ||
-    echo "could not put Windows' own cmd.exe and explorer.exe back in $WINEPREFIX" >&2
+    echo "could not put Windows' own cmd.exe, shutdown.exe and explorer.exe back in $WINEPREFIX" >&2
   [ -n "${XVFB_PID:-}" ] && kill "$XVFB_PID" 2>/dev/null || true
 }
 

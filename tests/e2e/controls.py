@@ -29,6 +29,7 @@ ABOUT_COPYRIGHT, ABOUT_NOTICE, ABOUT_PICTURE = 302, 303, 304
 # What the program launches, and how: minimised (STARTUPINFO.wShowWindow).
 SHUTDOWN_CMD = "cmd.exe /c shutdown -s -t 3"
 RESTART_CMD = "cmd.exe /c shutdown -r -t 3"
+SHUTDOWN_EXE_CMD = "shutdown.exe -s -t 3"  # where Windows will not run cmd.exe
 SITE_CMD = "explorer.exe http://www.morvane.example/"
 SW_SHOWMINIMIZED = 2
-MSG_SHUTDOWN_SCHEDULED = "Windows 没有接受关机命令：已有一次关机或重启在计划中（代码 1190）。"
+MSG_SHUTDOWN_SCHEDULED = "Windows 没有接受关机命令：已有一次关机或重启在计划中（cmd.exe，代码 1190）。"

@@ -1,12 +1,13 @@
 """Runs MorvaneShutdown.exe under Wine and drives it through the UI driver (tests/tools).
 
-Safety first: the program starts cmd.exe from the system folder and
-explorer.exe from the Windows folder, and nothing else. For as long as a
-session lasts, our stubs stand there in the session's own Wine prefix
-(C:\windows\system32\cmd.exe and C:\windows\explorer.exe); Windows' own
+Safety first: the program starts cmd.exe (or, where Windows will not run
+that, shutdown.exe) from the system folder and explorer.exe from the Windows
+folder, and nothing else. For as long as a session lasts, our stubs stand
+there in the session's own Wine prefix (C:\windows\system32\cmd.exe,
+C:\windows\system32\shutdown.exe and C:\windows\explorer.exe); Windows' own
 are kept aside and put back when the session closes, at exit, or at the start
 of the next session when a run died before it could. The program is never
-started unless our stub stands at the exact path it will launch, so every
+started unless our stubs stand at the exact paths it will launch, so every
 shutdown, restart or browser launch reaches a stub, which only writes a line
 to launches.log in the run's scratch folder.
 
@@ -19,10 +20,10 @@ and the tools from build/windows (E2E_PROGRAM names another build of the program
 the 32-bit one say). E2E_KEEP=1 keeps the scratch folders (for looking at
 launches.log).
 
-A 32-bit program takes cmd.exe from Sysnative, which is system32 itself. Where Wine
-has its 32-bit half, our stub stands in syswow64 as well, so that a 32-bit build
-that missed Sysnative would still reach only a stub, and be seen to: its launch
-would come from syswow64.
+A 32-bit program takes cmd.exe and shutdown.exe from Sysnative, which is system32
+itself. Where Wine has its 32-bit half, our stubs stand in syswow64 as well, so that
+a 32-bit build that missed Sysnative would still reach only a stub, and be seen to:
+its launch would come from syswow64.
 """
 
 from __future__ import annotations
@@ -49,23 +50,25 @@ from controls import ERROR_BOX, MAIN, SPLASH
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
 PROGRAM_NAME = "MorvaneShutdown.exe"
-STUB_NAMES = ("cmd.exe", "explorer.exe")
+STUB_NAMES = ("cmd.exe", "shutdown.exe", "explorer.exe")
 LAUNCH_LOG = "launches.log"
 # Beside the stub cmd.exe, names the exit code it returns (0 without it).
 EXIT_CODE_FILE = "exitcode.txt"
 # Where the program starts each stub, as Wine names the folders.
 SYSTEM_FOLDER = r"C:\windows\system32"
 WINDOWS_FOLDER = r"C:\windows"
-STUB_FOLDERS = {"cmd.exe": SYSTEM_FOLDER, "explorer.exe": WINDOWS_FOLDER}
+STUB_FOLDERS = {"cmd.exe": SYSTEM_FOLDER, "shutdown.exe": SYSTEM_FOLDER, "explorer.exe": WINDOWS_FOLDER}
 # The 32-bit half's system folder, where only a faulty 32-bit build would look.
 WOW64_FOLDER = r"C:\windows\syswow64"
 # Tells the stubs where to note launches; every build of the stub holds the name.
 LOG_VARIABLE = "MORVANE_LAUNCH_LOG"
 STUB_MARK = LOG_VARIABLE.encode("utf-16-le")
 # Wine prefers its built-in programs to the files in the system folder; with
-# cmd.exe native first, our stub there is what runs (Wine's own cmd.exe file only
-# marks the built-in one, which still serves once it is back).
-STUB_OVERRIDE = "cmd.exe=n,b"
+# cmd.exe and shutdown.exe native first, our stubs there are what runs (Wine's own
+# files only mark the built-in ones, which still serve once they are back).
+STUB_OVERRIDE = "cmd.exe=n,b;shutdown.exe=n,b"
+# "Prevent access to the command prompt", where Group Policy writes it for a user.
+POLICY_KEY = r"HKCU\Software\Policies\Microsoft\Windows\System"
 # Windows' own programs while our stubs stand in their place (inside the prefix,
 # outside drive_c, so nothing in Wine sees them).
 ORIGINALS = "morvane-originals"
@@ -163,8 +166,9 @@ def stub_target(prefix: Path, name: str, folder: Optional[str] = None) -> Path:
 def stub_places(prefix: Path) -> List[Tuple[str, str, str]]:
     """(name, folder, name of the kept original) for each place a stub stands."""
     places = [(name, STUB_FOLDERS[name], name) for name in STUB_NAMES]
-    if stub_target(prefix, "cmd.exe", WOW64_FOLDER).is_file():
-        places.append(("cmd.exe", WOW64_FOLDER, "syswow64-cmd.exe"))
+    for name in ("cmd.exe", "shutdown.exe"):
+        if stub_target(prefix, name, WOW64_FOLDER).is_file():
+            places.append((name, WOW64_FOLDER, f"syswow64-{name}"))
     return places
 
 
@@ -272,7 +276,7 @@ def prove_stubs_run(wine: str, env: dict, prefix: Path) -> None:
         for name, where, _ in places:
             if not any(l.exe == name and l.folder.lower() == where.lower() for l in noted):
                 raise HarnessError(f"{where}\\{name} does not run our stub under Wine "
-                                   f"(WINEDLLOVERRIDES must hold cmd.exe=n,b)")
+                                   f"(WINEDLLOVERRIDES must hold {STUB_OVERRIDE})")
     finally:
         shutil.rmtree(folder, ignore_errors=True)
 
@@ -328,6 +332,9 @@ class Session:
         subprocess.run([self.wineserver, "-w"], env=self.env(), check=False, timeout=60)
         # Keep one wineserver for the whole run instead of one per program.
         subprocess.run([self.wineserver, "-p"], env=self.env(), check=False)
+        # A run that died while the command prompt was disabled left the policy behind.
+        if b'"DisableCMD"=' in (self.prefix / "user.reg").read_bytes():
+            self.disable_command_prompt(None)
         if timeline.enabled():
             self._keep_trace_short()
         self._stubs_placed = True
@@ -341,6 +348,21 @@ class Session:
         settings.write_text(timeline.prefix_settings(), encoding="utf-16")
         subprocess.run([self.wine, "reg", "import", windows_path(self.prefix, settings)], env=self.env(), check=False,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def disable_command_prompt(self, value: Optional[int]) -> None:
+        """Sets DisableCMD for the prefix's user as Group Policy writes it (1: batch files
+        refused too, 2: batch files still run); None removes it. Other tests share the
+        prefix: whoever sets it removes it."""
+        args = (["add", POLICY_KEY, "/v", "DisableCMD", "/t", "REG_DWORD", "/d", str(value), "/f"]
+                if value is not None else ["delete", POLICY_KEY, "/v", "DisableCMD", "/f"])
+        subprocess.run([self.wine, "reg", *args], env=self.env(), check=False,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        # Judged by what the registry then holds, not by Wine's exit code.
+        shown = subprocess.run([self.wine, "reg", "query", POLICY_KEY, "/v", "DisableCMD"], env=self.env(),
+                               check=False, capture_output=True, timeout=120).stdout.decode("utf-8", "replace")
+        holds = f"0x{value:x}" in shown if value is not None else "DisableCMD" not in shown
+        if not holds:
+            raise HarnessError(f"DisableCMD in {POLICY_KEY} is not {value}: {shown!r}")
 
     def kill_wine(self) -> None:
         subprocess.run([self.wineserver, "-k"], env=self.env(), check=False,

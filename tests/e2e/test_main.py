@@ -1,8 +1,8 @@
 """End-to-end tests: the real MorvaneShutdown.exe under Wine, driven from outside.
 
 Shutdown, restart and the browser are never really launched: our stub
-cmd.exe / explorer.exe stand where the program looks for Windows' own, in the
-tests' Wine prefix, and only log each launch (see harness.py).
+cmd.exe / shutdown.exe / explorer.exe stand where the program looks for Windows'
+own, in the tests' Wine prefix, and only log each launch (see harness.py).
 """
 
 from __future__ import annotations
@@ -19,7 +19,7 @@ import timeline
 from advert_server import AdvertServer, Reply
 from controls import (ABOUT, COMMAND1, COMMAND2, COMMAND3, COMMAND4, ERROR_BOX, FRAME1, FRAME2, FRAME3, FRAME4,
                       LABEL1, LABEL2, LABEL3, MAIN, MSG_SHUTDOWN_SCHEDULED, OPTION1, OPTION2, RESTART_CMD,
-                      SHUTDOWN_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE, SW_SHOWMINIMIZED,
+                      SHUTDOWN_CMD, SHUTDOWN_EXE_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE, SW_SHOWMINIMIZED,
                       TEXT1)
 from harness import (STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, local_publisher, other_build,
                      session, stub_exit_code, stub_target, tools_dir, wait_until)
@@ -30,8 +30,8 @@ STARTF_USESHOWWINDOW = 0x1
 MSG_TOO_BIG = "输入的数字过大"
 MSG_BAD_TIME = "请输入正确的时间！"
 MSG_NO_MODE = "请选择模式"
-MSG_RESTART_REFUSED = "Windows 没有接受重启命令：此帐户无权重启这台计算机；在受管理的计算机上，这由管理员决定（代码 5）。"
-MSG_RESTART_STILL_RUNNING = "重启命令没有运行完毕，计算机可能不会重启。这台计算机可能禁止运行命令，例如由管理员禁止。"
+MSG_RESTART_REFUSED = "Windows 没有接受重启命令：此帐户无权重启这台计算机；在受管理的计算机上，这由管理员决定（cmd.exe，代码 5）。"
+MSG_RESTART_STILL_RUNNING = "重启命令（cmd.exe）没有运行完毕，计算机可能不会重启。这台计算机可能禁止运行命令，例如由管理员禁止。"
 
 WS_POPUP = 0x80000000
 WS_CAPTION = 0x00C00000
@@ -527,7 +527,7 @@ class RefusedCommandTest(ProgramCase):
         self.expect_box(MSG_RESTART_REFUSED)
         self.assertEqual(len(self.prog.launches()), self.before + 2)
 
-        # A command that does not end (the command prompt disabled by policy) is told once
+        # A command that does not end (a command prompt waiting for a key) is told once
         # after the wait; its end, when the test lets it end, is told as any other.
         hang = stub_target(session().prefix, "cmd.exe").parent / "hang.txt"
         self.addCleanup(hang.unlink, missing_ok=True)
@@ -548,14 +548,15 @@ class RefusedCommandTest(ProgramCase):
 
 
 class PlantedProgramsTest(ProgramCase):
-    """A web page can drop a cmd.exe, an explorer.exe or a shutdown.bat into
-    the download folder the program is started from. None of them ever runs:
-    the launches come from Windows' folders, in the system folder, where cmd
-    finds Windows' own shutdown. Nor does a DLL dropped there named like one of
-    Windows' own ever load."""
+    """A web page can drop a cmd.exe, a shutdown.exe, an explorer.exe or a
+    shutdown.bat into the download folder the program is started from. None of
+    them ever runs: the launches come from Windows' folders, in the system
+    folder, where cmd finds Windows' own shutdown, also where the command prompt
+    is disabled and the program starts shutdown.exe itself. Nor does a DLL
+    dropped there named like one of Windows' own ever load."""
 
     FRESH_PROGRAM_PER_TEST = True
-    PLANTED = ("cmd.exe", "explorer.exe", "shutdown.bat")
+    PLANTED = ("cmd.exe", "shutdown.exe", "explorer.exe", "shutdown.bat")
     # WinINet, which the program loads itself, and what Wine's WinINet imports; and
     # DLLs that Windows' own DLLs load by name as a program runs. The standard search
     # would find a copy in the program's folder first. (The README says which names
@@ -567,7 +568,7 @@ class PlantedProgramsTest(ProgramCase):
         pass  # the program starts inside the test, once the files are planted
 
     def plant(self, folder: Path) -> None:
-        for name in ("cmd.exe", "explorer.exe"):
+        for name in ("cmd.exe", "shutdown.exe", "explorer.exe"):
             # Copies of the stub: were one started, it would note where it ran from.
             shutil.copy2(tools_dir() / name, folder / name)
         (folder / "shutdown.bat").write_text('@echo ran>"%~dp0planted-ran.txt"\r\n', encoding="ascii")
@@ -593,11 +594,19 @@ class PlantedProgramsTest(ProgramCase):
         self.assertTrue(wait_until(lambda: len(self.prog.launches()) >= 2, 5), "no restart launch")
         d.click(MAIN, COMMAND2)
         self.prog.wait_launches(3, 5)
+        # With the command prompt disabled ("Prevent access to the command prompt"), no
+        # cmd.exe: the system folder's shutdown.exe, with the same switches.
+        session().disable_command_prompt(1)
+        self.addCleanup(session().disable_command_prompt, None)
+        d.click(MAIN, OPTION1)
+        self.assertTrue(wait_until(lambda: d.checked(MAIN, OPTION1) == 1, 2))
+        d.settext(MAIN, TEXT1, "000")
+        self.prog.wait_launches(4, 5)
         time.sleep(1)  # time for a launch too many
         launches = self.prog.launches()
-        self.assertEqual(len(launches), 3, f"expected three launches, got {launches}")
-        for launch, exe, cmdline in zip(launches, ("cmd.exe", "cmd.exe", "explorer.exe"),
-                                        (SHUTDOWN_CMD, RESTART_CMD, SITE_CMD)):
+        self.assertEqual(len(launches), 4, f"expected four launches, got {launches}")
+        for launch, exe, cmdline in zip(launches, ("cmd.exe", "cmd.exe", "explorer.exe", "shutdown.exe"),
+                                        (SHUTDOWN_CMD, RESTART_CMD, SITE_CMD, SHUTDOWN_EXE_CMD)):
             with self.subTest(cmdline=cmdline):
                 self.assert_launch(launch, exe, cmdline)
         self.assertEqual(d.msgcount(), 0, "an error box though every command started and was accepted")

@@ -1,7 +1,8 @@
-// Stand-in for cmd.exe and explorer.exe in the tests.
+// Stand-in for cmd.exe, shutdown.exe and explorer.exe in the tests.
 //
-// The program starts cmd.exe from the system folder and explorer.exe from the
-// Windows folder, so the end-to-end tests put copies of this program there, in
+// The program starts cmd.exe (or, where Windows will not run that, shutdown.exe)
+// from the system folder and explorer.exe from the Windows folder, so the
+// end-to-end tests put copies of this program there, in
 // their own Wine prefix (and restore Windows' own afterwards). Every shutdown,
 // restart or browser launch then lands here. All we do is note the launch and
 // exit; the command line is never acted upon. Copies planted anywhere else
