@@ -9,12 +9,13 @@
 #include <chrono>
 #include <cstring>
 #include <cwchar>
+#include <memory>
 #include <optional>
 #include <string>
-#include <tuple>
 #include <utility>
 #include <vector>
 
+#include "main_window/commands.h"
 #include "tests/wine/test_support.h"
 #include "toolkit/common_controls.h"
 #include "toolkit/newer_windows.h"
@@ -311,82 +312,57 @@ TEST_F(Process, AMissingOrUnknownProgramIsNotStarted) {
   EXPECT_FALSE(FileExists(here / L"launches.log"));
 }
 
-// "Prevent access to the command prompt" for the test's user (or the machine), as Group
-// Policy writes it; removed again at the end.
-class ScopedDisableCmd {
- public:
-  ScopedDisableCmd(HKEY hive, DWORD value) : hive_(hive) {
-    EXPECT_EQ(::RegSetKeyValueW(hive_, kKey, L"DisableCMD", REG_DWORD, &value, sizeof value), ERROR_SUCCESS);
-  }
-  ~ScopedDisableCmd() { ::RegDeleteKeyValueW(hive_, kKey, L"DisableCMD"); }
-  ScopedDisableCmd(const ScopedDisableCmd&) = delete;
-  ScopedDisableCmd& operator=(const ScopedDisableCmd&) = delete;
-
- private:
-  static constexpr wchar_t kKey[] = L"Software\\Policies\\Microsoft\\Windows\\System";
-  HKEY hive_;
-};
-
-// Where Windows will not run cmd.exe, the same command runs as the system folder's
-// shutdown.exe: at once where a policy refuses cmd.exe's start, and alone where the
-// command prompt is disabled. Any other failure, or shutdown.exe refused too, starts
+// Where Windows will not run cmd.exe the system folder's shutdown.exe runs instead: at
+// once where a policy refuses cmd.exe's start, alone where the command prompt is disabled
+// (DisableCMD, as Group Policy sets it). Any other failure, or a second refusal, starts
 // nothing more.
 TEST_F(Process, WhereCmdWillNotRunTheSystemFoldersShutdownExeRuns) {
+  using main_window::PowerMode;
   TempFolder system, windows, here;
-  for (const wchar_t* name : {L"cmd.exe", L"shutdown.exe"}) {
-    Plant(system / name);
-    Plant(here / name);
-  }
+  for (const wchar_t* name : {L"cmd.exe", L"shutdown.exe"}) Plant(system / name), Plant(here / name);
   ScopedCurrentDirectory cd(here.path());
   ScopedPath path(here.path());
-  std::wstring asked;  // the programs the stand-in was asked to start, in order
-  DWORD cmd_refused = 0, shutdown_refused = 0;
-  toolkit::ProcessLauncher launcher({system.path(), windows.path()},
-                                    [&](const wchar_t* program, wchar_t* line, const wchar_t* folder,
-                                        STARTUPINFOW& startup, PROCESS_INFORMATION& info) -> DWORD {
-                                      const std::wstring name = std::wstring(program).substr(system.path().size() + 1);
-                                      asked += name + L" ";
-                                      if (const DWORD refused = name == L"cmd.exe" ? cmd_refused : shutdown_refused)
-                                        return refused;
-                                      return ::CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr,
-                                                              folder, &startup, &info)
-                                                 ? 0
-                                                 : ::GetLastError();
-                                    });
+  std::wstring asked;      // what the stand-in was asked to start
+  DWORD refusals[2] = {};  // of cmd.exe, of shutdown.exe
+  toolkit::ProcessLauncher launcher(
+      {system.path(), windows.path()},
+      [&](const wchar_t* program, wchar_t* line, const wchar_t* folder, STARTUPINFOW& startup,
+          PROCESS_INFORMATION& info) -> DWORD {
+        const bool cmd = std::wcsstr(program, L"\\cmd.exe") != nullptr;
+        asked += cmd ? L"cmd " : L"shutdown ";
+        if (refusals[cmd ? 0 : 1] != 0) return refusals[cmd ? 0 : 1];
+        return ::CreateProcessW(program, line, nullptr, nullptr, FALSE, 0, nullptr, folder, &startup, &info) ? 0 : 1;
+      });
   NoticeWindow window;
-
+  static constexpr wchar_t kPolicies[] = L"Software\\Policies\\Microsoft\\Windows\\System";
+  const auto enable = [](HKEY hive) { ::RegDeleteKeyValueW(hive, kPolicies, L"DisableCMD"); };
   struct Case {
     DWORD cmd_refused, shutdown_refused;
-    HKEY disabled_in;  // DisableCMD set there, or nowhere
-    const wchar_t* line;
-    const wchar_t* without_cmd;
+    HKEY disabled_in;
+    PowerMode mode;
     const wchar_t* asked;
-    const char* ran;  // the command line the stub notes; none started
+    const char* ran;  // as the stub notes it; none started
   };
   const Case cases[] = {
-      {1260, 0, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe shutdown.exe ",
-       "shutdown.exe -s -t 3"},  // Software Restriction Policies, AppLocker
-      {4551, 0, nullptr, L"cmd.exe /c shutdown -r -t 3", L"shutdown.exe -r -t 3", L"cmd.exe shutdown.exe ",
-       "shutdown.exe -r -t 3"},  // Application Control, S mode
-      {0, 0, HKEY_CURRENT_USER, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"shutdown.exe ",
-       "shutdown.exe -s -t 3"},
-      {0, 0, HKEY_LOCAL_MACHINE, L"cmd.exe /c shutdown -r -t 3", L"shutdown.exe -r -t 3", L"shutdown.exe ",
-       "shutdown.exe -r -t 3"},
-      {0, 0, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe ",
-       "cmd.exe /c shutdown -s -t 3"},
-      {1260, 786, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe shutdown.exe ", nullptr},
-      {2, 0, nullptr, L"cmd.exe /c shutdown -s -t 3", L"shutdown.exe -s -t 3", L"cmd.exe ", nullptr},
-      {0, 0, HKEY_CURRENT_USER, L"cmd.exe /c x", L"", L"cmd.exe ", "cmd.exe /c x"},  // no other road
+      {1260, 0, nullptr, PowerMode::Shutdown, L"cmd shutdown ", "shutdown.exe -s -t 3"},  // SRP, AppLocker
+      {4551, 0, nullptr, PowerMode::Restart, L"cmd shutdown ", "shutdown.exe -r -t 3"},   // App Control, S mode
+      {0, 0, HKEY_CURRENT_USER, PowerMode::Shutdown, L"shutdown ", "shutdown.exe -s -t 3"},
+      {0, 0, HKEY_LOCAL_MACHINE, PowerMode::Restart, L"shutdown ", "shutdown.exe -r -t 3"},
+      {0, 0, nullptr, PowerMode::Shutdown, L"cmd ", "cmd.exe /c shutdown -s -t 3"},
+      {1260, 786, nullptr, PowerMode::Shutdown, L"cmd shutdown ", nullptr},
+      {2, 0, nullptr, PowerMode::Shutdown, L"cmd ", nullptr},
   };
   std::size_t ran = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.asked) + "refused " + std::to_string(c.cmd_refused) + "/" + std::to_string(c.shutdown_refused));
+    SCOPED_TRACE(Utf8(c.asked) + std::to_string(c.cmd_refused));
     asked.clear();
-    std::tie(cmd_refused, shutdown_refused) = std::pair{c.cmd_refused, c.shutdown_refused};
-    std::optional<ScopedDisableCmd> disabled;
-    if (c.disabled_in) disabled.emplace(c.disabled_in, 2);
-    const std::optional<toolkit::StartedCommand> started =
-        launcher.LaunchWatched({c.line, c.without_cmd}, 2, window.hwnd(), kEnded);
+    refusals[0] = c.cmd_refused, refusals[1] = c.shutdown_refused;
+    const DWORD two = 2;
+    std::unique_ptr<HKEY__, decltype(enable)> disabled(nullptr, enable);
+    if (c.disabled_in && ::RegSetKeyValueW(c.disabled_in, kPolicies, L"DisableCMD", REG_DWORD, &two, sizeof two) == 0)
+      disabled.reset(c.disabled_in);
+    const auto started = launcher.LaunchWatched(
+        {main_window::PowerCommandLine(c.mode), main_window::ShutdownExeCommandLine(c.mode)}, 2, window.hwnd(), kEnded);
     EXPECT_EQ(asked, c.asked);
     ASSERT_EQ(started.has_value(), c.ran != nullptr);
     if (!started) continue;
@@ -394,8 +370,6 @@ TEST_F(Process, WhereCmdWillNotRunTheSystemFoldersShutdownExeRuns) {
     ASSERT_EQ(noted.size(), ran);
     EXPECT_EQ(noted.back().command_line, c.ran);
     EXPECT_EQ(noted.back().exe, Utf8(started->program));
-    EXPECT_EQ(noted.back().show, "2");
-    EXPECT_TRUE(SameFolder(Wide(noted.back().folder), system.path())) << noted.back().folder;
   }
   ::Sleep(500);
   EXPECT_FALSE(FileExists(here / L"launches.log"));

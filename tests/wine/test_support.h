@@ -56,7 +56,7 @@ class RecordingLauncher final : public toolkit::Launcher {
     launches.push_back({std::wstring(command.line), show_style, Clock::now(), true, window, message, id,
                         std::wstring(command.without_cmd)});
     if (fails) return std::nullopt;
-    std::wstring program = toolkit::ProgramOfCommandLine(cmd_refused ? command.without_cmd : command.line);
+    std::wstring program = toolkit::ProgramOfCommandLine(command.line);
     if (unwatched) return toolkit::StartedCommand{toolkit::ExitWatch(id), std::move(program)};
     return toolkit::StartedCommand{
         toolkit::ExitWatch(toolkit::UniqueKernelHandle(::CreateEventW(nullptr, TRUE, FALSE, nullptr)), id, window,
@@ -71,9 +71,8 @@ class RecordingLauncher final : public toolkit::Launcher {
   }
 
   std::vector<Record> launches;
-  bool fails = false;        // answer as if the program could not be started
-  bool unwatched = false;    // answer with a watch that could not be set up
-  bool cmd_refused = false;  // answer as Windows refusing cmd.exe: the command without it runs
+  bool fails = false;      // answer as if the program could not be started
+  bool unwatched = false;  // answer with a watch that could not be set up
 
  private:
   DWORD last_id_ = 1000;
