@@ -14,6 +14,8 @@ Files written next to this script:
     app.manifest.in  application manifest (CMake fills in the architecture)
     resource.h    resource ids, shared by the C++ code and the .rc file
     app.rc        resource script
+    store/*.png   the Store package's logos (not linked into the program): the icon's
+                  tile at 44, 50 and 150 pixels, on a transparent background
 
 Everything is computed here with the standard library only.  Floats only go
 through +, -, *, / and sqrt (all exactly rounded by IEEE 754) and the noise
@@ -492,6 +494,18 @@ def make_icon():
         mask.append(mrow)
     entries.append((32, 32, 1, 2, dib_icon(32, 1, idx, mask, [(0, 0, 0), (255, 255, 255)])))
     return icon_file(entries, 1)
+
+
+# The Store package's logos: the app icon (44) and the Store's logo (50) drawn as the
+# icon is; the medium tile (150) with the emblem at half its width, the tile's colour
+# left to the package manifest.
+STORE_LOGOS = (('Square44x44Logo.png', 44, 1, 42), ('StoreLogo.png', 50, 2, 46),
+               ('Square150x150Logo.png', 150, 37, 76))
+
+
+def make_store_logo(n, at, side):
+    rgba = to_bytes_rgba(draw_emblem(n, n, at, at, side))
+    return png_image([[p if p[3] else (0, 0, 0, 0) for p in row] for row in rgba])
 
 
 # ---------------------------------------------------------------------------
@@ -1338,10 +1352,12 @@ def main(argv):
         ('resource.h', RESOURCE_H.encode('ascii')),
         ('app.rc', make_rc().encode('ascii')),
     ]
+    files += [('store/' + name, make_store_logo(n, at, side)) for name, n, at, side in STORE_LOGOS]
+    os.makedirs(os.path.join(HERE, 'store'), exist_ok=True)
     for name, data in files:
         with open(os.path.join(HERE, name), 'wb') as f:
             f.write(data)
-        print('%-13s %7d bytes' % (name, len(data)))
+        print('%-29s %7d bytes' % (name, len(data)))
     try:
         checked = self_check()
         # Where a decoder's rounding differs from this, a few tenths of a dB.
