@@ -314,8 +314,9 @@ def icon_file(kind, entries):
 
 def palette_image(rows, colours):
     """8-bit RGBA rows at `colours` colours: index 0 black, carried by the see-through
-    pixels (under half covered); the rest fitted to the others by Pillow's median cut
-    (one k-means pass), without dithering. Returns the image and its mask."""
+    pixels (under half covered); the rest fitted to the others by Pillow's median cut,
+    refined by k-means until at most one pixel changes colour, without dithering.
+    Returns the image and its mask."""
     opaque = [p[:3] for row in rows for p in row if p[3] >= 128]
     fitted = picture([opaque], 'RGB').quantize(colours - 1, Image.Quantize.MEDIANCUT, kmeans=1,
                                                 dither=Image.Dither.NONE)
