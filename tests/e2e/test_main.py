@@ -19,8 +19,8 @@ import timeline
 from advert_server import AdvertServer, Reply
 from controls import (ABOUT, COMMAND1, COMMAND2, COMMAND3, COMMAND4, ERROR_BOX, FRAME1, FRAME2, FRAME3, FRAME4,
                       LABEL1, LABEL2, LABEL3, MAIN, MSG_SHUTDOWN_SCHEDULED, OPTION1, OPTION2, RESTART_CMD,
-                      SHUTDOWN_CMD, SHUTDOWN_EXE_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE, SW_SHOWMINIMIZED,
-                      TEXT1)
+                      SHUTDOWN_CMD, SHUTDOWN_EXE_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE,
+                      SW_SHOWMINIMIZED, TEXT1)
 from harness import (NO_32BIT_CODE, STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, is_x64_program,
                      local_publisher, other_build, runs_32bit_code, session, stub_exit_code, stub_target, tools_dir,
                      wait_until)
