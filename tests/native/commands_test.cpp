@@ -44,9 +44,6 @@ TEST(RefusalText, AShutdownAlreadyScheduledOrUnderWayOrNotAllowedHasWordsOfItsOw
       L"Windows 没有接受重启命令：此帐户无权重启这台计算机；在受管理的计算机上，这由管理员决定（cmd.exe，代码 5）。");
   EXPECT_EQ(main_window::StillRunningText(PowerMode::Restart, L"cmd.exe"),
             L"重启命令（cmd.exe）没有运行完毕，计算机可能不会重启。这台计算机可能禁止运行命令，例如由管理员禁止。");
-  EXPECT_EQ(
-      main_window::StillRunningText(PowerMode::Shutdown, L"shutdown.exe"),
-      L"关机命令（shutdown.exe）没有运行完毕，计算机可能不会关机。这台计算机可能禁止运行命令，例如由管理员禁止。");
 }
 
 // A warning naming the wrong mode would send the user away on a wrong belief.
