@@ -137,13 +137,9 @@ TEST(Resources, PicturesDecodeToTheirSizeAndDamageGivesNone) {
     if (want.sum) {  // a JPEG's pixels differ in the last bit from one decoder to another
       // Read back top-down, whatever the section's header says: upside down sums otherwise.
       BITMAPINFO top_down{};
-      top_down.bmiHeader.biSize = sizeof top_down.bmiHeader;
-      top_down.bmiHeader.biWidth = want.width;
-      top_down.bmiHeader.biHeight = -want.height;
-      top_down.bmiHeader.biPlanes = 1;
-      top_down.bmiHeader.biBitCount = 24;
+      top_down.bmiHeader = {sizeof top_down.bmiHeader, want.width, -want.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
       std::vector<std::uint8_t> rows(static_cast<std::size_t>((want.width * 3 + 3) & ~3) * want.height);
-      HDC screen = ::GetDC(nullptr);
+      const HDC screen = ::GetDC(nullptr);
       EXPECT_EQ(::GetDIBits(screen, picture.get(), 0, want.height, rows.data(), &top_down, DIB_RGB_COLORS),
                 want.height);
       ::ReleaseDC(nullptr, screen);
