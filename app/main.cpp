@@ -18,15 +18,15 @@
 
 namespace {
 
-// The mutex that tells a later start of the program in this logon session that a copy is
-// starting or running. Named, like the window it then finds, for the hand-over's version
-// (see toolkit/running_copy.cpp): a copy of an earlier release is not found, nor does it
-// find this one.
+// The mutex that tells a later start of the program in this session that a copy is
+// starting or running: Local\ is the session's, and a copy run as administrator or with
+// runas, in another logon session, is in the same session. Named, like the window it then
+// finds, for the hand-over's version (see toolkit/running_copy.cpp): a copy of an earlier
+// release is not found, nor does it find this one.
 constexpr wchar_t kRunningCopyMutex[] = L"Local\\MorvaneShutdown.RunningCopy.4";
-// How long a later start waits for a copy that is starting to answer, and each copy's
-// answer, before starting as usual.
+// How long a later start waits, all told, for a copy to answer (one that is starting, or
+// busy) before starting as usual: as long as Windows takes to call a copy hung.
 constexpr std::chrono::seconds kStartWait{5};
-constexpr std::chrono::seconds kAnswerWait{1};
 
 // How long ago this process was started, which the load's time limit counts from.
 std::chrono::milliseconds SinceProcessStart() {
@@ -55,7 +55,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // else, so that of two starts close together (a double-click twice, an autostart and a
   // click) the later one knows to wait for the other.
   toolkit::RunningCopy running_copy(kRunningCopyMutex);
-  if (running_copy.HandOver(kStartWait, kAnswerWait)) return 0;
+  if (running_copy.HandOver(kStartWait)) return 0;
   if (!toolkit::LoadCommonControls()) {
     // No window can be made without it. (Where comctl32 itself is missing, even the box
     // may fail, its controls being comctl32's: the program ends all the same.)

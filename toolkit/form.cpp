@@ -381,7 +381,8 @@ LRESULT CALLBACK Form::WindowProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     // On Windows 10 1607, where the process is per-monitor aware version 1, Windows scales
     // the title bar and frame with the window's DPI only when asked, here, before
     // DefWindowProc has seen the message (EnableNonClientDpiScaling's page). Version 2
-    // (1703 and later) scales them unasked, and the call fails, harmlessly.
+    // (1703 and later) scales them unasked, and its windows need not call it, the page
+    // says: whatever the call answers there goes unread.
     if (const auto scale_frame = Newer().EnableNonClientDpiScaling) (void)scale_frame(hwnd);
   } else {
     self = reinterpret_cast<Form*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));

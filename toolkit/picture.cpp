@@ -36,14 +36,24 @@ class ComForNow {
 };
 
 // A decoder may fill what is missing of a file cut short with grey and call it a
-// success (JPEG has no check of its own); a whole file ends with its end mark.
+// success (JPEG has no check of its own). The check guards our own resources, which
+// resources/make_pictures.py writes whole, nothing after the end: a JPEG or a PNG, known
+// by its leading signature, that ends with its own format's end mark.
 bool EndsWhole(std::span<const std::uint8_t> file) {
-  static constexpr std::uint8_t kJpegEnd[] = {0xFF, 0xD9};
-  static constexpr std::uint8_t kPngEnd[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
-  const auto ends_with = [&](std::span<const std::uint8_t> mark) {
-    return file.size() >= mark.size() && std::equal(mark.begin(), mark.end(), file.end() - mark.size());
+  struct Format {
+    std::span<const std::uint8_t> start, end;
   };
-  return ends_with(kJpegEnd) || ends_with(kPngEnd);
+  static constexpr std::uint8_t kJpegStart[] = {0xFF, 0xD8, 0xFF};
+  static constexpr std::uint8_t kJpegEnd[] = {0xFF, 0xD9};
+  static constexpr std::uint8_t kPngStart[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  static constexpr std::uint8_t kPngEnd[] = {'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  for (const Format& format : {Format{kJpegStart, kJpegEnd}, Format{kPngStart, kPngEnd}}) {
+    if (file.size() < format.start.size() + format.end.size() ||
+        !std::equal(format.start.begin(), format.start.end(), file.begin()))
+      continue;
+    return std::equal(format.end.begin(), format.end.end(), file.end() - format.end.size());
+  }
+  return false;
 }
 
 UniqueBitmap Decode(IWICImagingFactory& factory, std::span<const std::uint8_t> file) {
@@ -93,8 +103,10 @@ UniqueBitmap DecodePicture(std::span<const std::uint8_t> file) {
   const ComForNow com;
   if (!com.usable()) return {};
   IWICImagingFactory* factory_raw = nullptr;
-  // The factory of WIC 1: CLSID_WICImagingFactory names the second, which Windows 7
-  // without its platform update lacks.
+  // The factory of WIC 1, which every Windows 7 has. mingw-w64 gives CLSID_WICImagingFactory
+  // the same GUID, but the Windows SDK since Windows 8's names WIC 2's factory by it where a
+  // build targets Windows 8 or opts in (_WIN7_PLATFORM_UPDATE), and Windows 7 without its
+  // platform update has no WIC 2: the 1 means the same under either header.
   if (FAILED(::CoCreateInstance(CLSID_WICImagingFactory1, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                 reinterpret_cast<void**>(&factory_raw))))
     return {};

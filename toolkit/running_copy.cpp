@@ -1,6 +1,7 @@
 #include "toolkit/running_copy.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -16,8 +17,8 @@ namespace {
 // only copies of its own kind.
 constexpr wchar_t kWindowClass[] = L"MorvaneShutdown.RunningCopy.4";
 // The hand-over is one registered message, so that one message alone passes the filter.
-// Sent with kWhoAreYou, a copy of ours answers with its process's id; sent with
-// kComeForward, it answers the same once it has posted itself the showing.
+// Sent with kWhoAreYou, a copy of ours answers with its process's id. With kComeForward it
+// posts itself the showing (and answers the same, where an earlier release sent it).
 constexpr WPARAM kWhoAreYou = 0;
 constexpr WPARAM kComeForward = 1;
 // Posted by the copy to its own window: the showing, served from its message loop.
@@ -45,43 +46,55 @@ bool TokenAboveMediumIntegrity() {
   return count > 0 && *::GetSidSubAuthority(sid, count - 1u) > SECURITY_MANDATORY_MEDIUM_RID;
 }
 
-// Whether `window` answers as a copy of ours, and comes forward.
-bool ComesForward(HWND window, UINT hand_over, UINT answer_ms) {
+// Whether `window` answers as a copy of ours before `deadline` (GetTickCount64), and will
+// come forward.
+bool ComesForward(HWND window, UINT hand_over, ULONGLONG deadline) {
   DWORD process = 0;
   if (!::GetWindowThreadProcessId(window, &process)) return false;
-  const auto ask = [&](WPARAM what) {
-    DWORD_PTR answer = 0;
-    return ::SendMessageTimeoutW(window, hand_over, what, 0, SMTO_ABORTIFHUNG | SMTO_ERRORONEXIT, answer_ms,
-                                 &answer) &&
-           answer == process;
-  };
-  if (!ask(kWhoAreYou)) return false;
+  const ULONGLONG now = ::GetTickCount64();
+  // Never a time-out of 0, which SMTO_ABORTIFHUNG would turn into no time-out at all.
+  if (now >= deadline) return false;
+  // Busy is not hung: Windows calls a copy hung only once it has taken no message for 5 s,
+  // so the answer has what is left of the start's wait. One Windows calls hung already, or
+  // whose window goes meanwhile, ends the wait at once.
+  DWORD_PTR answer = 0;
+  if (!::SendMessageTimeoutW(window, hand_over, kWhoAreYou, 0, SMTO_ABORTIFHUNG | SMTO_ERRORONEXIT,
+                             static_cast<UINT>(deadline - now), &answer) ||
+      answer != process)
+    return false;
   // A copy of ours: Windows lets the program the user just started take the foreground,
   // and the copy may take it in its place when it shows.
   lend_foreground(process);
-  return ask(kComeForward);
+  // Told by a post, which is queued or is not: a send that timed out could still have
+  // been served (once a copy has taken a message, its sender's time-out no longer stops
+  // it), and that copy would come forward beside this start running as a second copy.
+  return ::PostMessageW(window, hand_over, kComeForward, 0) != FALSE;
 }
 
 }  // namespace
 
 ElevationQuery runs_elevated = &TokenAboveMediumIntegrity;
 
-RunningCopy::RunningCopy(const wchar_t* mutex_name) {
-  ::SetLastError(ERROR_SUCCESS);
-  mutex_.reset(::CreateMutexW(nullptr, FALSE, mutex_name));
-  const DWORD error = ::GetLastError();
-  // Denied: another account's copy run as administrator made it.
-  another_ = error == ERROR_ALREADY_EXISTS || (!mutex_ && error == ERROR_ACCESS_DENIED);
-}
+RunningCopy::RunningCopy(const wchar_t* mutex_name) : mutex_name_(mutex_name) { (void)MakeMutex(); }
 
 RunningCopy::~RunningCopy() { Withdraw(); }
 
-bool RunningCopy::HandOver(std::chrono::milliseconds start_wait, std::chrono::milliseconds answer_wait) const {
+bool RunningCopy::MakeMutex() {
+  ::SetLastError(ERROR_SUCCESS);
+  mutex_.reset(::CreateMutexW(nullptr, FALSE, mutex_name_.c_str()));
+  const DWORD error = ::GetLastError();
+  // Denied: another account's copy run as administrator made it.
+  another_ = error == ERROR_ALREADY_EXISTS || (!mutex_ && error == ERROR_ACCESS_DENIED);
+  return mutex_ && error != ERROR_ALREADY_EXISTS;
+}
+
+bool RunningCopy::HandOver(std::chrono::milliseconds start_wait) {
   const UINT hand_over = HandOverMessage();
   if (hand_over == 0) return false;
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(std::max<std::int64_t>(start_wait.count(), 0));
   // Even with no copy starting, the copies found are asked: one that could not open
   // another account's mutex may have outlived it.
-  const ULONGLONG give_up = ::GetTickCount64() + (another_ ? static_cast<ULONGLONG>(start_wait.count()) : 0);
+  bool waiting = another_;
   std::vector<HWND> asked;  // a copy that did not answer is not asked again
   for (;;) {
     bool found = false;
@@ -89,12 +102,16 @@ bool RunningCopy::HandOver(std::chrono::milliseconds start_wait, std::chrono::mi
       if (window == window_.get() || std::find(asked.begin(), asked.end(), window) != asked.end()) continue;
       found = true;
       asked.push_back(window);
-      if (ComesForward(window, hand_over, static_cast<UINT>(answer_wait.count()))) return true;
+      if (ComesForward(window, hand_over, deadline)) return true;
     }
     // One that went meanwhile may have cut the walk short: walk again.
     if (found) continue;
-    if (::GetTickCount64() >= give_up) return false;
-    ::Sleep(kPollMs);
+    const ULONGLONG now = ::GetTickCount64();
+    if (!waiting || now >= deadline) return false;
+    ::Sleep(static_cast<DWORD>(std::min<ULONGLONG>(kPollMs, deadline - now)));
+    // Denied the mutex, this start holds no handle that would keep it, and tries again to
+    // make it: made afresh, it went with the copy that made it, and one last walk decides.
+    if (!mutex_ && MakeMutex()) waiting = false;
   }
 }
 
@@ -138,11 +155,11 @@ LRESULT CALLBACK RunningCopy::WindowProc(HWND window, UINT message, WPARAM wpara
   }
   const UINT hand_over = HandOverMessage();
   if (hand_over == 0 || message != hand_over) return ::DefWindowProcW(window, message, wparam, lparam);
+  // The answer is a yes to coming forward: only a copy that can come forward gives it.
+  if (!self || !self->on_second_start_) return 0;
   const auto yes = static_cast<LRESULT>(::GetCurrentProcessId());
   if (wparam == kWhoAreYou) return yes;
-  if (wparam == kComeForward && self && self->on_second_start_ &&
-      ::PostMessageW(window, kShowFromTheLoop, 0, 0))
-    return yes;
+  if (wparam == kComeForward && ::PostMessageW(window, kShowFromTheLoop, 0, 0)) return yes;
   return 0;
 }
 

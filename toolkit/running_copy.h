@@ -1,4 +1,4 @@
-// One copy of the program per logon session: a second start hands over to the copy that runs
+// One copy of the program per session: a second start hands over to the copy that runs
 // and ends, so that a window closed in the belief that it stops the countdown never
 // leaves another copy counting out of sight (Windows 11 hides a new tray icon behind the
 // ^, and a user who sees nothing starts the program again).
@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 
 #include "toolkit/form.h"
 #include "toolkit/handles.h"
@@ -33,7 +34,8 @@ extern ElevationQuery runs_elevated;
 class RunningCopy {
  public:
   // Made first thing: a named mutex in the session's Local\ namespace, which says only
-  // whether another copy is starting or running.
+  // whether another copy is starting or running. (Per session, not per logon session: a
+  // copy started with runas, or as administrator, shares it, or is denied it.)
   explicit RunningCopy(const wchar_t* mutex_name);
   ~RunningCopy();
   RunningCopy(const RunningCopy&) = delete;
@@ -43,10 +45,11 @@ class RunningCopy {
   [[nodiscard]] bool AnotherMayRun() const noexcept { return another_; }
 
   // Asks the copies of ours that it finds, one after the other, to come forward, and
-  // says whether one will. Each has `answer_wait` to say who it is and then yes. Where
-  // another copy may be starting, waits up to `start_wait` for one that answers. False
-  // where none does (none runs, or it hangs): this process then starts as usual.
-  [[nodiscard]] bool HandOver(std::chrono::milliseconds start_wait, std::chrono::milliseconds answer_wait) const;
+  // says whether one will. Where another copy may be starting, waits for one that answers.
+  // All of it, each copy's answer included, takes at most `start_wait`: a copy busy for a
+  // few seconds is still reached, and a frozen one costs a start no more. False where none
+  // answers (none runs, or it hangs): this process then starts as usual.
+  [[nodiscard]] bool HandOver(std::chrono::milliseconds start_wait);
 
   // Makes the window later starts find; `on_second_start` runs on the user-interface
   // thread, from the message loop, each time one hands over.
@@ -58,7 +61,10 @@ class RunningCopy {
 
  private:
   static LRESULT CALLBACK WindowProc(HWND, UINT, WPARAM, LPARAM);
+  // Whether this process made the mutex afresh; sets `another_`.
+  bool MakeMutex();
 
+  std::wstring mutex_name_;
   UniqueKernelHandle mutex_;
   bool another_ = false;
   std::function<void()> on_second_start_;

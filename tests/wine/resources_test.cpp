@@ -134,15 +134,27 @@ TEST(Resources, PicturesDecodeToTheirSizeAndDamageGivesNone) {
     EXPECT_EQ(dib.dsBm.bmWidth, want.width);
     EXPECT_EQ(std::abs(dib.dsBm.bmHeight), want.height);  // top-down: the sign is not promised
     EXPECT_EQ(dib.dsBm.bmBitsPixel, 24);
-    const auto size = static_cast<std::size_t>(dib.dsBm.bmWidthBytes) * static_cast<std::size_t>(want.height);
     if (want.sum) {  // a JPEG's pixels differ in the last bit from one decoder to another
-      EXPECT_EQ(Fnv1a(static_cast<const std::uint8_t*>(dib.dsBm.bmBits), size), want.sum);
+      // Read back top-down, whatever the section's header says: upside down sums otherwise.
+      BITMAPINFO top_down{};
+      top_down.bmiHeader = {sizeof top_down.bmiHeader, want.width, -want.height, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
+      std::vector<std::uint8_t> rows(static_cast<std::size_t>((want.width * 3 + 3) & ~3) * want.height);
+      const HDC screen = ::GetDC(nullptr);
+      EXPECT_EQ(::GetDIBits(screen, picture.get(), 0, want.height, rows.data(), &top_down, DIB_RGB_COLORS),
+                want.height);
+      ::ReleaseDC(nullptr, screen);
+      EXPECT_EQ(Fnv1a(rows.data(), rows.size()), want.sum);
     }
 
     HRSRC found = ::FindResourceW(self, MAKEINTRESOURCEW(want.resource), RT_RCDATA);
     const auto* data = static_cast<const std::uint8_t*>(::LockResource(::LoadResource(self, found)));
     std::vector<std::uint8_t> file(data, data + ::SizeofResource(self, found));
     EXPECT_FALSE(toolkit::DecodePicture(std::span(file).first(file.size() / 2))) << "cut short";
+    if (want.resource == IDB_ABOUT) {  // the PNG cut short by its IEND, ending as a JPEG ends
+      std::vector<std::uint8_t> cut(file.begin(), file.end() - 12);
+      cut.insert(cut.end(), {0xFF, 0xD9});
+      EXPECT_FALSE(toolkit::DecodePicture(cut)) << "cut short, ending in FF D9";
+    }
     file[1] ^= 0x5A;
     EXPECT_FALSE(toolkit::DecodePicture(file)) << "not an image";
   }

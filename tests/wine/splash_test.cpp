@@ -221,16 +221,20 @@ TEST(RunningCopy, AStartRunsOnBesideAFrozenCopyAndTheNextReachesTheSurvivor) {
   ::WaitForSingleObject(made.get(), INFINITE);
   high = false;
   toolkit::RunningCopy beside(name.c_str());
-  EXPECT_FALSE(beside.HandOver(300ms, 200ms)) << "handed over to a frozen copy";
+  EXPECT_FALSE(beside.HandOver(300ms)) << "handed over to a frozen copy";
   int came = 0;
   beside.Publish([&] { ++came; });
   EXPECT_EQ(filtered.size(), 1u) << "the filter follows the integrity level";
   ::SetEvent(thaw.get());
   frozen.join();
 
-  // The next start reaches the survivor, which says yes before the start ends.
+  // The next start reaches the survivor, which says yes before the start ends, though its
+  // loop is busy for 3 s first: Windows calls a window hung only after 5 s.
+  MSG none;
+  ::PeekMessageW(&none, nullptr, 0, 0, PM_NOREMOVE);  // the busy time counts from here
   bool handed = false;
-  std::thread next([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s, 1s); });
+  std::thread next([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s); });
+  ::Sleep(3000);
   PumpUntil([&] { return came > 0; }, 6s);
   next.join();
   EXPECT_TRUE(handed && came == 1);
@@ -251,6 +255,31 @@ TEST(RunningCopy, AStartRunsOnBesideAFrozenCopyAndTheNextReachesTheSurvivor) {
   MSG quit;
   ::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);  // what the close posted
   EXPECT_FALSE(found_while_closing);
+}
+
+// Denied the mutex (another account's copy made it, run as administrator), a start waits
+// for that copy, and starts at once when it goes.
+TEST(RunningCopy, ADeniedStartStartsOnceTheOtherAccountsCopyHasGone) {
+  const std::wstring name = L"Local\\MorvaneShutdown.Denied." + std::to_wstring(::GetCurrentProcessId());
+  ACL empty{};  // lets no one open it, as another account's mutex is to us
+  SECURITY_DESCRIPTOR theirs_only{};
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &theirs_only, FALSE};
+  ::InitializeAcl(&empty, sizeof empty, ACL_REVISION);
+  ::InitializeSecurityDescriptor(&theirs_only, SECURITY_DESCRIPTOR_REVISION);
+  ::SetSecurityDescriptorDacl(&theirs_only, TRUE, &empty, FALSE);
+  toolkit::UniqueKernelHandle theirs(::CreateMutexW(&attributes, FALSE, name.c_str()));
+  toolkit::RunningCopy start(name.c_str());
+  ASSERT_TRUE(theirs && start.AnotherMayRun());
+  const auto began = Clock::now();
+  std::thread goes([&] {
+    ::Sleep(500);
+    theirs.reset();
+  });
+  EXPECT_FALSE(start.HandOver(5s));
+  const double waited = SecondsSince(began);
+  goes.join();
+  EXPECT_TRUE(waited > 0.4 && waited < 4) << waited << " s: not for the other copy, or on after it had gone";
+  EXPECT_TRUE(toolkit::RunningCopy(name.c_str()).AnotherMayRun()) << "the start holds no mutex";
 }
 
 // A second start while the main window loads shows it once loaded, not half made.
