@@ -44,7 +44,8 @@ BACKGROUND = "#1C8DBC"
 # the oldest on which the package can still be tried. MSIX itself came with 1709 (16299);
 # anyone on an older Windows takes the zip, which runs from Windows 7 SP1.
 MIN_VERSION = "10.0.17763.0"
-# Windows 11 24H2: the newest release whose behaviour docs/windows.md goes through.
+# Windows 11 24H2, the newest Windows that docs/windows.md goes through; raised once the
+# package has been tried on a newer one (Windows applies its compatibility fixes by it).
 MAX_VERSION_TESTED = "10.0.26100.0"
 
 # Without the release's identity: values that say so wherever Windows shows them.
