@@ -364,6 +364,10 @@ def compare_startup(sess, driver, table: "Table", exe: Path, baseline: Path,
     """The program against a baseline build (or the x64 build against the x86 one),
     started alternately (in the order AB, BA, AB, ...), so that Wine's and the machine's
     drift falls on both alike."""
+    if not all(harness.is_x64_program(p) for p in (exe, baseline)) and not harness.runs_32bit_code():
+        log(f"!! ==== NOT RUN: the alternated start-up; {harness.NO_32BIT_CODE} ====")
+        table.add("Alternated start", f"not run: {harness.NO_32BIT_CODE}", f"{baseline} against {exe}")
+        return
     figures: Dict[Path, List[Tuple[float, float, float]]] = {baseline: [], exe: []}
     for n in range(RUNS + 1):
         log(f"alternated start-up, pair {n} of {RUNS} ...")

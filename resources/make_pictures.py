@@ -1,30 +1,52 @@
-#!/usr/bin/env python3
+#!/usr/bin/python3
 """Draws the pictures of MorvaneShutdown.exe and writes its resource sources.
 
-    python3 resources/make_pictures.py                 # write all files, then check them
-    python3 resources/make_pictures.py --preview DIR   # also write PNG previews into DIR
+    resources/make_pictures.py                 # write all files, then check them
+    resources/make_pictures.py --preview DIR   # also write PNG previews into DIR
 
-Files written next to this script:
-    app.ico       application icon, 11 images (32/8/4/1 bit)
-    hand.cur      pointing-hand cursor, 32 x 32, hot spot (9, 8)
+The drawing is done here: the evening lake of the splash, the emblem (a white power
+symbol on a rounded blue-to-teal tile) of the About window, the icon and the Store
+logos, and the cursor's hand. Pillow encodes and decodes every picture: JPEG through
+libjpeg-turbo, PNG and BMP, the icon's palettes; only the icon and cursor files are put
+together here (see icon_bitmap for what Pillow's ICO writer cannot do).
+
+Pillow is Debian's python3-pil, installed by scripts/deps.sh, and serves Debian's own
+Python only: the first line names /usr/bin/python3, since another python3 (a pyenv
+one, say) may come first on PATH without Pillow. So start the script as it stands,
+resources/make_pictures.py, not through `python3`.
+
+Files written next to this script (the build uses the committed ones; run this only to
+change a picture):
+    app.ico       application icon, 11 images: 16, 32, 48 px at 32/8/4 bit, 128 px at
+                  32 bit (a PNG), 32 px at 1 bit
+    hand.cur      pointing-hand cursor, 32 x 32, 1 bit, hot spot (9, 8)
     splash.bmp    420 x 222, 24 bit, evening lake for the splash window
     about.bmp     115 x 115, 24 bit, the emblem for the About window
-    splash.jpg    splash.bmp as the program stores it, a JPEG (see jpeg_rgb)
-    about.png     about.bmp as the program stores it, a PNG
+    splash.jpg    splash.bmp as the program stores it, a JPEG (see SPLASH_JPEG)
+    about.png     about.bmp as the program stores it, a PNG, the same pixels
     app.manifest.in  application manifest (CMake fills in the architecture)
     resource.h    resource ids, shared by the C++ code and the .rc file
     app.rc        resource script
+    store/*.png   the Store package's logos (not linked into the program): the icon's
+                  tile at 44, 50 and 150 pixels, on a transparent background
 
-Everything is computed here with the standard library only.  Floats only go
-through +, -, *, / and sqrt (all exactly rounded by IEEE 754) and the noise
-comes from a fixed-seed integer hash, so every run writes identical bytes.
+Floats only go through +, -, *, / and sqrt (all exactly rounded by IEEE 754), the noise
+comes from a fixed-seed integer hash, and Pillow's encoders write no time stamps, so
+every run on our toolchain (Debian 12) writes identical bytes.
 """
 
+import io
 import math
 import os
 import struct
 import sys
-import zlib
+
+try:
+    from PIL import Image, ImageChops, ImageStat
+    from PIL.IcoImagePlugin import IcoFile
+except ImportError:
+    sys.exit('make_pictures.py needs Pillow: install python3-pil (scripts/deps.sh) and start the '
+             'script as resources/make_pictures.py, which runs it in /usr/bin/python3')
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -241,257 +263,120 @@ def draw_emblem(width, height, tx, ty, side, background=None, shadow=False):
 
 
 # ---------------------------------------------------------------------------
-# colour reduction for the low-colour icon images
+# encoding, by Pillow
 
-def median_cut(counts, n):
-    """counts: {rgb: pixels}.  Returns up to n colours (deterministic)."""
-    boxes = [sorted(counts.items())]
-    while len(boxes) < n:
-        best, best_score, best_ch = -1, 0, 0
-        for i, box in enumerate(boxes):
-            if len(box) < 2:
-                continue
-            for ch in range(3):
-                lo = min(c[ch] for c, _ in box)
-                hi = max(c[ch] for c, _ in box)
-                score = (hi - lo) * sum(k for _, k in box)
-                if score > best_score:
-                    best, best_score, best_ch = i, score, ch
-        if best < 0:
-            break
-        box = sorted(boxes[best], key=lambda e: (e[0][best_ch], e[0]))
-        total = sum(k for _, k in box)
-        acc, cut = 0, 1
-        for j, (_, k) in enumerate(box):
-            acc += k
-            if acc * 2 >= total:
-                cut = min(max(j + 1, 1), len(box) - 1)
-                break
-        boxes[best:best + 1] = [box[:cut], box[cut:]]
-    palette = []
-    for box in boxes:
-        total = sum(k for _, k in box)
-        palette.append(tuple((sum(c[ch] * k for c, k in box) * 2 + total) // (2 * total)
-                             for ch in range(3)))
-    return palette
+def encoded(image, kind, **options):
+    out = io.BytesIO()
+    image.save(out, kind, **options)
+    return out.getvalue()
 
 
-def nearest(palette, c, cache):
-    hit = cache.get(c)
-    if hit is None:
-        best, best_d = 0, None
-        for i, p in enumerate(palette):
-            dr, dg, db = c[0] - p[0], c[1] - p[1], c[2] - p[2]
-            d = 2 * dr * dr + 4 * dg * dg + 3 * db * db
-            if best_d is None or d < best_d:
-                best, best_d = i, d
-        cache[c] = hit = best
-    return hit
+def picture(rows, mode):
+    """Rows of 8-bit pixel tuples (RGB or RGBA) as a Pillow image."""
+    image = Image.new(mode, (len(rows[0]), len(rows)))
+    image.putdata([p for row in rows for p in row])
+    return image
 
 
-def to_bytes_rgba(rows):
-    return [[(byte(r), byte(g), byte(b), byte(a * 255.0)) for r, g, b, a in row] for row in rows]
+def icon_bitmap(image, bits, mask):
+    """One image of an icon or a cursor in BMP form, as Windows reads it: a
+    BITMAPINFOHEADER with the height doubled and the fields icons do not use left 0,
+    the colour table, the colours bottom-up, then the AND mask (a "1" image, set
+    where the screen shows through). Pillow packs the rows.
+
+    Pillow's own ICO writer does not serve: it writes no 4-bit images, a clear AND
+    mask under palette images (their corners would not be see-through), none under
+    32-bit ones, 0 planes, every image as PNG or every one as BMP; and it writes
+    no cursors."""
+    width, height = image.size
+
+    def packed(im, raw, depth):
+        return im.tobytes('raw', (raw, (width * depth + 31) // 32 * 4, -1))
+
+    colours = packed(image, 'BGRA' if bits == 32 else 'P' if bits == 8 else 'P;%d' % bits, bits)
+    and_mask = packed(mask, '1', 1)
+    table = b'' if bits == 32 else bytes(image.getpalette('BGRX')[:4 << bits]).ljust(4 << bits, b'\0')
+    header = struct.pack('<IiiHHIIiiII', 40, width, 2 * height, 1, bits, 0, len(colours) + len(and_mask), 0, 0, 0, 0)
+    return header + table + colours + and_mask
 
 
-def quantise(pixels, colours):
-    """pixels: rows of 8-bit RGBA.  Returns (palette, index rows, mask rows).
+def icon_file(kind, entries):
+    """An icon (kind 1) or cursor (kind 2) file of (image, colour count, field1, field2,
+    data): the fields are the planes and bit count of an icon image, the hot spot of a
+    cursor's."""
+    out = struct.pack('<HHH', 0, kind, len(entries))
+    offset = 6 + 16 * len(entries)
+    for image, colours, f1, f2, data in entries:
+        out += struct.pack('<BBBBHHII', image.width & 255, image.height & 255, colours, 0, f1, f2, len(data), offset)
+        offset += len(data)
+    return out + b''.join(data for *_, data in entries)
 
-    Index 0 is black and is what transparent pixels carry; the remaining
-    entries are fitted to the opaque pixels.  A pixel counts as opaque when
-    it is at least half covered.
-    """
-    counts = {}
-    for row in pixels:
-        for r, g, b, a in row:
-            if a >= 128:
-                counts[(r, g, b)] = counts.get((r, g, b), 0) + 1
-    palette = [(0, 0, 0)] + median_cut(counts, colours - 1)
-    palette += [(0, 0, 0)] * (colours - len(palette))
-    cache = {}
-    index, mask = [], []
-    for row in pixels:
-        irow, mrow = [], []
-        for r, g, b, a in row:
-            if a >= 128:
-                # never pick entry 0 for an opaque pixel (it means "hole")
-                i = nearest(palette[1:], (r, g, b), cache) + 1
-                irow.append(i)
-                mrow.append(0)
-            else:
-                irow.append(0)
-                mrow.append(1)
-        index.append(irow)
-        mask.append(mrow)
-    return palette, index, mask
+
+def palette_image(rows, colours):
+    """8-bit RGBA rows at `colours` colours: index 0 black, carried by the see-through
+    pixels (under half covered); the rest fitted to the others by Pillow's median cut,
+    refined by k-means until at most one pixel changes colour, without dithering.
+    Returns the image and its mask."""
+    opaque = [p[:3] for row in rows for p in row if p[3] >= 128]
+    fitted = picture([opaque], 'RGB').quantize(colours - 1, Image.Quantize.MEDIANCUT, kmeans=1,
+                                                dither=Image.Dither.NONE)
+    index = iter(fitted.getdata())
+    image = picture([[next(index) + 1 if p[3] >= 128 else 0 for p in row] for row in rows], 'P')
+    image.putpalette([0, 0, 0] + fitted.getpalette()[:3 * (colours - 1)])
+    return image, picture([[255 if p[3] < 128 else 0 for p in row] for row in rows], '1')
+
+
+def two_colour(rows, white, clear):
+    """A black-and-white palette image and its mask from rows of pixels and two tests."""
+    image = picture([[1 if white(p) else 0 for p in row] for row in rows], 'P')
+    image.putpalette([0, 0, 0, 255, 255, 255])
+    return image, picture([[255 if clear(p) else 0 for p in row] for row in rows], '1')
 
 
 # ---------------------------------------------------------------------------
-# BMP-style icon and cursor images
+# the icon and the Store's logos
 
-def pack_bits(values, bpp):
-    """One row of small integers -> bytes, padded to a multiple of 4."""
-    out = bytearray()
-    per = 8 // bpp
-    for i in range(0, len(values), per):
-        v = 0
-        for j in range(per):
-            v <<= bpp
-            if i + j < len(values):
-                v |= values[i + j]
-        out.append(v)
-    while len(out) % 4:
-        out.append(0)
-    return bytes(out)
-
-
-def dib_icon(width, bpp, xor_rows, mask_rows, palette=None):
-    """BITMAPINFOHEADER (height doubled) + palette + XOR + AND, bottom-up."""
-    if bpp == 32:
-        xor = bytearray()
-        for row in reversed(xor_rows):
-            for r, g, b, a in row:
-                xor += bytes((b, g, r, a))
-    else:
-        xor = b''.join(pack_bits(row, bpp) for row in reversed(xor_rows))
-    and_ = b''.join(pack_bits(row, 1) for row in reversed(mask_rows))
-    height = len(xor_rows)
-    header = struct.pack('<IiiHHIIiiII', 40, width, height * 2, 1, bpp, 0,
-                         len(xor) + len(and_), 0, 0, 0, 0)
-    pal = b''
-    if bpp <= 8:
-        entries = list(palette) + [(0, 0, 0)] * ((1 << bpp) - len(palette))
-        pal = b''.join(bytes((b, g, r, 0)) for r, g, b in entries)
-    return header + pal + bytes(xor) + and_
-
-
-def png_prediction(kind, line, prev, x, n=4):
-    """What PNG filter `kind` predicts for byte x of a row of n-byte pixels (`line`
-    decoded up to x), from the row above, `prev`."""
-    a = line[x - n] if x >= n else 0
-    b = prev[x]
-    c = prev[x - n] if x >= n else 0
-    if kind == 0:
-        return 0
-    if kind == 1:
-        return a
-    if kind == 2:
-        return b
-    if kind == 3:
-        return (a + b) // 2
-    pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - 2 * c)
-    return a if pa <= pb and pa <= pc else b if pb <= pc else c
-
-
-def png_image(rows):
-    """A PNG of RGBA or RGB rows (8 bits a channel), each row with whichever of the five
-    PNG filters leaves the smallest sum of differences, packed by zlib at level 9."""
-    w, n = len(rows[0]), len(rows[0][0])
-    raw_rows = [bytes(v for p in row for v in p) for row in rows]
-    out = bytearray()
-    prev = bytes(n * w)
-    for line in raw_rows:
-        best = None
-        for kind in range(5):
-            f = bytearray([kind])
-            for x in range(n * w):
-                f.append((line[x] - png_prediction(kind, line, prev, x, n)) & 255)
-            cost = sum(v if v < 128 else 256 - v for v in f[1:])
-            if best is None or cost < best[0]:
-                best = (cost, f)
-        out += best[1]
-        prev = line
-
-    def chunk(tag, body):
-        return struct.pack('>I', len(body)) + tag + body + struct.pack('>I', zlib.crc32(tag + body) & 0xFFFFFFFF)
-
-    colour = {3: 2, 4: 6}[n]
-    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, len(rows), 8, colour, 0, 0, 0)) +
-            chunk(b'IDAT', zlib.compress(bytes(out), 9)) + chunk(b'IEND', b''))
-
-
-def read_png(data):
-    """Rows of RGBA or RGB tuples from a PNG written by png_image (8 bits a channel,
-    not interlaced)."""
-    need(data[:8] == b'\x89PNG\r\n\x1a\n', 'not a PNG')
-    pos, idat, w, h, n = 8, b'', 0, 0, 4
-    while pos < len(data):
-        length, tag = struct.unpack_from('>I4s', data, pos)
-        body = data[pos + 8: pos + 8 + length]
-        need(struct.unpack_from('>I', data, pos + 8 + length)[0] == zlib.crc32(tag + body) & 0xFFFFFFFF, 'PNG CRC')
-        if tag == b'IHDR':
-            w, h, depth, colour, _, _, interlace = struct.unpack('>IIBBBBB', body)
-            need(depth == 8 and colour in (2, 6) and interlace == 0, 'PNG is not 8-bit RGB or RGBA')
-            n = 4 if colour == 6 else 3
-        elif tag == b'IDAT':
-            idat += body
-        pos += 12 + length
-    raw = zlib.decompress(idat)
-    rows, prev, stride = [], bytearray(n * w), n * w
-    for y in range(h):
-        kind = raw[y * (stride + 1)]
-        line = bytearray(raw[y * (stride + 1) + 1: (y + 1) * (stride + 1)])
-        for x in range(stride):
-            line[x] = (line[x] + png_prediction(kind, line, prev, x, n)) & 255
-        rows.append([tuple(line[n * x: n * x + n]) for x in range(w)])
-        prev = line
-    return w, h, rows
-
-
-def icon_file(images, kind=1, hotspots=None):
-    """images: list of (width, height, bpp, colour_count, data)."""
-    out = struct.pack('<HHH', 0, kind, len(images))
-    offset = 6 + 16 * len(images)
-    body = b''
-    for n, (w, h, bpp, ncol, data) in enumerate(images):
-        if kind == 1:
-            f1, f2 = 1, bpp
-        else:
-            f1, f2 = hotspots[n]
-        out += struct.pack('<BBBBHHII', w & 255, h & 255, ncol, 0, f1, f2,
-                           len(data), offset + len(body))
-        body += data
-    return out + body
+def emblem_rgba(n, at, side):
+    """The emblem on a transparent n x n square, 8-bit RGBA, fully see-through pixels black."""
+    rows = draw_emblem(n, n, at, at, side)
+    pixels = [[(byte(r), byte(g), byte(b), byte(a * 255.0)) for r, g, b, a in row] for row in rows]
+    return [[p if p[3] else (0, 0, 0, 0) for p in row] for row in pixels]
 
 
 def make_icon():
-    images = []
+    entries = []
+    rows = {}
     for n in (16, 32, 48, 128):
         m = int(n / 32 + 0.5) if n > 16 else 0
-        rgba = to_bytes_rgba(draw_emblem(n, n, m, m, n - 2 * m))
-        # The AND mask is set only where a pixel is fully transparent, so
-        # drawing without alpha (mask + colour) shows the whole tile with no
-        # XOR-ed fringe around the rounded corners.
-        mask = [[1 if p[3] == 0 else 0 for p in row] for row in rgba]
-        rgba = [[p if p[3] else (0, 0, 0, 0) for p in row] for row in rgba]
-        images.append((n, rgba, mask))
-    by_size = {n: rgba for n, rgba, _ in images}
-    entries = []
-    for n, rgba, mask in images:
+        rows[n] = emblem_rgba(n, m, n - 2 * m)
+        image = picture(rows[n], 'RGBA')
         # The largest image is stored as a PNG (Windows reads PNG icon images since
         # Vista): the same pixels in a fifth of the bytes. Its mask is its alpha.
-        data = png_image(rgba) if n == 128 else dib_icon(n, 32, rgba, mask)
-        entries.append((n, n, 32, 0, data))
-    for bpp, colours in ((8, 256), (4, 16)):
+        # The others' AND mask is set only where a pixel is fully transparent, so
+        # drawing without alpha (mask + colour) shows the whole tile with no XOR-ed
+        # fringe around the rounded corners.
+        data = encoded(image, 'PNG', optimize=True) if n == 128 else \
+            icon_bitmap(image, 32, picture([[255 if p[3] == 0 else 0 for p in row] for row in rows[n]], '1'))
+        entries.append((image, 0, 1, 32, data))
+    for bits in (8, 4):
         for n in (16, 32, 48):
-            pal, idx, mask = quantise(by_size[n], colours)
-            entries.append((n, n, bpp, 0 if colours == 256 else colours,
-                            dib_icon(n, bpp, idx, mask, pal)))
+            image, mask = palette_image(rows[n], 1 << bits)
+            entries.append((image, 0 if bits == 8 else 16, 1, bits, icon_bitmap(image, bits, mask)))
     # monochrome: black tile with the white symbol, transparent around it
-    rgba = by_size[32]
-    idx, mask = [], []
-    for row in rgba:
-        irow, mrow = [], []
-        for r, g, b, a in row:
-            if a >= 128:
-                irow.append(1 if (r + g + b) >= 3 * 200 else 0)
-                mrow.append(0)
-            else:
-                irow.append(0)
-                mrow.append(1)
-        idx.append(irow)
-        mask.append(mrow)
-    entries.append((32, 32, 1, 2, dib_icon(32, 1, idx, mask, [(0, 0, 0), (255, 255, 255)])))
-    return icon_file(entries, 1)
+    image, mask = two_colour(rows[32], lambda p: p[3] >= 128 and sum(p[:3]) >= 3 * 200, lambda p: p[3] < 128)
+    entries.append((image, 2, 1, 1, icon_bitmap(image, 1, mask)))
+    return icon_file(1, entries)
+
+
+# The Store package's logos: the app icon (44) and the Store's logo (50) drawn as the
+# icon is; the medium tile (150) with the emblem at half its width, the tile's colour
+# left to the package manifest.
+STORE_LOGOS = (('Square44x44Logo.png', 44, 1, 42), ('StoreLogo.png', 50, 2, 46),
+               ('Square150x150Logo.png', 150, 37, 76))
+
+
+def make_store_logo(n, at, side):
+    return encoded(picture(emblem_rgba(n, at, side), 'RGBA'), 'PNG', optimize=True)
 
 
 # ---------------------------------------------------------------------------
@@ -564,257 +449,17 @@ def make_cursor_pixels():
 
 
 def make_cursor():
-    art = make_cursor_pixels()
-    xor = [[1 if c == 'o' else 0 for c in row] for row in art]
-    mask = [[1 if c == '.' else 0 for c in row] for row in art]
-    data = dib_icon(32, 1, xor, mask, [(0, 0, 0), (255, 255, 255)])
-    return icon_file([(32, 32, 1, 2, data)], 2, [(HOT_X, HOT_Y)])
+    image, mask = two_colour(make_cursor_pixels(), lambda c: c == 'o', lambda c: c == '.')
+    return icon_file(2, [(image, 2, HOT_X, HOT_Y, icon_bitmap(image, 1, mask))])
 
 
 # ---------------------------------------------------------------------------
 # 24-bit pictures
 
-def bmp24(rows):
-    height = len(rows)
-    width = len(rows[0])
-    stride = (width * 3 + 3) & ~3
-    pixels = bytearray()
-    for row in reversed(rows):
-        line = bytearray()
-        for r, g, b in row:
-            line += bytes((b, g, r))
-        line += b'\0' * (stride - len(line))
-        pixels += line
-    info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, len(pixels),
-                       3780, 3780, 0, 0)
-    head = struct.pack('<2sIHHI', b'BM', 14 + len(info) + len(pixels), 0, 0, 14 + len(info))
-    return head + info + bytes(pixels)
-
-
-SPLASH_QUALITY = 90   # the JPEG's quality (IJG's scale): 40 dB from the drawing, see self_check
-
-
-# cos(k * pi / 16) * 2**14, rounded, k = 0..8: the DCT in integers only, so every
-# run and every machine writes the same bytes.
-COS14 = (16384, 16069, 15137, 13623, 11585, 9102, 6270, 3196, 0)
-
-
-def cos14(n):
-    n %= 32
-    n = 32 - n if n > 16 else n
-    return COS14[n] if n <= 8 else -COS14[16 - n]
-
-
-# DCT_BASIS[u][x]: C(u) cos((2x + 1) u pi / 16) * 2**14, with C(0) = 1/sqrt(2).
-DCT_BASIS = [[COS14[4] if u == 0 else cos14((2 * x + 1) * u) for x in range(8)] for u in range(8)]
-ZIGZAG = sorted(range(64), key=lambda i: (i // 8 + i % 8, (i % 8) if (i // 8 + i % 8) % 2 == 0 else i // 8))
-# The example tables of ITU T.81 Annex K, luminance and chrominance, row by row.
-QUANT_BASE = (
-    (16, 11, 10, 16, 24, 40, 51, 61, 12, 12, 14, 19, 26, 58, 60, 55, 14, 13, 16, 24, 40, 57, 69, 56,
-     14, 17, 22, 29, 51, 87, 80, 62, 18, 22, 37, 56, 68, 109, 103, 77, 24, 35, 55, 64, 81, 104, 113, 92,
-     49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99),
-    (17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99, 99, 99,
-     47, 66, 99, 99, 99, 99, 99, 99) + (99,) * 32)
-
-
-def quant_tables(quality):
-    """The Annex K tables scaled as the IJG library scales them for a quality 1..100."""
-    scale = 5000 // quality if quality < 50 else 200 - 2 * quality
-    return [[min(max((q * scale + 50) // 100, 1), 255) for q in base] for base in QUANT_BASE]
-
-
-def div_round(a, b):
-    """a / b rounded to the nearest integer, halves away from zero (b > 0)."""
-    return (a + b // 2) // b if a >= 0 else -((-a + b // 2) // b)
-
-
-def forward_dct(block, quant):
-    """8x8 level-shifted samples -> quantised coefficients, row-major."""
-    rows = [[sum(DCT_BASIS[u][x] * block[8 * y + x] for x in range(8)) for u in range(8)] for y in range(8)]
-    out = [0] * 64
-    for v in range(8):
-        basis = DCT_BASIS[v]
-        for u in range(8):
-            s = sum(basis[y] * rows[y][u] for y in range(8))
-            # two passes of 2**14 and the 1/2 of each pass
-            out[8 * v + u] = div_round(s, quant[8 * v + u] << 30)
-    return out
-
-
-def ycbcr_planes(rows):
-    """RGB rows -> three planes of level-shifted samples (JFIF, in 16-bit fixed point)."""
-    planes = ([], [], [])
-    for row in rows:
-        py, pb, pr = [], [], []
-        for r, g, b in row[:len(row)]:
-            py.append(((19595 * r + 38470 * g + 7471 * b + 32768) >> 16) - 128)
-            pb.append(((-11059 * r - 21709 * g + 32768 * b + 32767) >> 16))
-            pr.append(((32768 * r - 27439 * g - 5329 * b + 32767) >> 16))
-        for plane, line in zip(planes, (py, pb, pr)):
-            plane.append(line)
-    return planes
-
-
-def huffman_table(counts):
-    """Code lengths and values for symbol counts, by ITU T.81 Annex K.2 (codes of at
-    most 16 bits, none of all ones). Returns (bits[1..16], values)."""
-    freq = list(counts) + [1]
-    size = [0] * 257
-    others = [-1] * 257
-    while True:
-        c1 = c2 = -1
-        for i in range(257):
-            if freq[i] and (c1 < 0 or freq[i] <= freq[c1]):
-                c1 = i
-        for i in range(257):
-            if freq[i] and i != c1 and (c2 < 0 or freq[i] <= freq[c2]):
-                c2 = i
-        if c2 < 0:
-            break
-        freq[c1] += freq[c2]
-        freq[c2] = 0
-        for c in (c1, c2):
-            size[c] += 1
-            while others[c] >= 0:
-                c = others[c]
-                size[c] += 1
-        c = c1
-        while others[c] >= 0:
-            c = others[c]
-        others[c] = c2
-    bits = [0] * 33
-    for s in size:
-        if s:
-            bits[s] += 1
-    for i in range(32, 16, -1):
-        while bits[i] > 0:
-            j = i - 2
-            while bits[j] == 0:
-                j -= 1
-            bits[i] -= 2
-            bits[i - 1] += 1
-            bits[j + 1] += 2
-            bits[j] -= 1
-    i = 16
-    while bits[i] == 0:
-        i -= 1
-    bits[i] -= 1
-    values = [s for n in range(1, 33) for s in range(256) if size[s] == n]
-    return bits[1:17], values
-
-
-def huffman_codes(bits, values):
-    codes, code, k = {}, 0, 0
-    for length in range(1, 17):
-        for _ in range(bits[length - 1]):
-            codes[values[k]] = (code, length)
-            code += 1
-            k += 1
-        code <<= 1
-    return codes
-
-
-def bit_category(v):
-    v = abs(v)
-    n = 0
-    while v:
-        n += 1
-        v >>= 1
-    return n
-
-
-def jpeg_psnr(rows, blocks, quality):
-    """How near a decoder comes to rows from the JPEG's coefficients: the peak signal
-    to noise ratio in dB, over all three channels."""
-    h, w = len(rows), len(rows[0])
-    quant = quant_tables(quality)
-    planes = [[[0.0] * w for _ in range(h)] for _ in range(3)]
-    for n, (c, coef) in enumerate(blocks):
-        by, bx = (n // 3) // ((w + 7) // 8) * 8, (n // 3) % ((w + 7) // 8) * 8
-        f = [coef[k] * quant[c > 0][k] for k in range(64)]
-        cols = [[sum(DCT_BASIS[v][y] * f[8 * v + u] for v in range(8)) for u in range(8)] for y in range(8)]
-        for y in range(min(8, h - by)):
-            for x in range(min(8, w - bx)):
-                planes[c][by + y][bx + x] = sum(DCT_BASIS[u][x] * cols[y][u] for u in range(8)) / (1 << 30)
-    error = 0.0
-    for y in range(h):
-        for x in range(w):
-            yy, cb, cr = planes[0][y][x] + 128, planes[1][y][x], planes[2][y][x]
-            got = (yy + 1.402 * cr, yy - 0.344136 * cb - 0.714136 * cr, yy + 1.772 * cb)
-            error += sum((min(max(int(v + 0.5), 0), 255) - want) ** 2 for v, want in zip(got, rows[y][x]))
-    return 10 * math.log10(255 * 255 * 3 * w * h / error)
-
-
-def jpeg_rgb(rows, quality):
-    """A baseline JFIF JPEG of RGB rows: each channel at full resolution, Huffman
-    tables made for this picture. Returns (the file, the quantised coefficients)."""
-    h, w = len(rows), len(rows[0])
-    quant = quant_tables(quality)
-    planes = ycbcr_planes(rows)
-    # 8x8 blocks, edges repeated; then each block's symbols as (table, symbol, extra bits)
-    blocks = []
-    for by in range(0, h, 8):
-        for bx in range(0, w, 8):
-            for c, plane in enumerate(planes):
-                block = [plane[min(by + y, h - 1)][min(bx + x, w - 1)] for y in range(8) for x in range(8)]
-                blocks.append((c, forward_dct(block, quant[c > 0])))
-    symbols = []
-    last_dc = [0, 0, 0]
-    for c, coef in blocks:
-        t = 0 if c == 0 else 1
-        diff = coef[0] - last_dc[c]
-        last_dc[c] = coef[0]
-        n = bit_category(diff)
-        symbols.append((2 * t, n, n, diff if diff >= 0 else diff + (1 << n) - 1))
-        run = 0
-        for k in range(1, 64):
-            v = coef[ZIGZAG[k]]
-            if v == 0:
-                run += 1
-                continue
-            while run > 15:
-                symbols.append((2 * t + 1, 0xF0, 0, 0))
-                run -= 16
-            n = bit_category(v)
-            symbols.append((2 * t + 1, (run << 4) | n, n, v if v >= 0 else v + (1 << n) - 1))
-            run = 0
-        if run:
-            symbols.append((2 * t + 1, 0x00, 0, 0))
-    counts = [[0] * 256 for _ in range(4)]
-    for t, s, _, _ in symbols:
-        counts[t][s] += 1
-    tables = [huffman_table(c) for c in counts]
-    codes = [huffman_codes(*table) for table in tables]
-    data = bytearray()
-    acc, nbits = 0, 0
-    for t, s, n, extra in symbols:
-        code, length = codes[t][s]
-        acc = (acc << length | code) << n | extra
-        nbits += length + n
-        while nbits >= 8:
-            nbits -= 8
-            byte = (acc >> nbits) & 255
-            data.append(byte)
-            if byte == 0xFF:
-                data.append(0)
-        acc &= (1 << nbits) - 1
-    if nbits:
-        byte = ((acc << (8 - nbits)) | ((1 << (8 - nbits)) - 1)) & 255
-        data.append(byte)
-        if byte == 0xFF:
-            data.append(0)
-
-    def segment(marker, body):
-        return struct.pack('>HH', 0xFF00 | marker, len(body) + 2) + body
-
-    out = b'\xff\xd8' + segment(0xE0, b'JFIF\0' + struct.pack('>BBBHHBB', 1, 1, 0, 1, 1, 0, 0))
-    for t in range(2):
-        out += segment(0xDB, bytes([t]) + bytes(quant[t][ZIGZAG[k]] for k in range(64)))
-    out += segment(0xC0, struct.pack('>BHHB', 8, h, w, 3) + b''.join(bytes((c + 1, 0x11, c > 0)) for c in range(3)))
-    for t, (bits, values) in enumerate(tables):
-        out += segment(0xC4, bytes([(t & 1) << 4 | t >> 1]) + bytes(bits) + bytes(values))
-    out += segment(0xDA, bytes([3]) + b''.join(bytes((c + 1, 0x00 if c == 0 else 0x11)) for c in range(3)) + b'\x00\x3f\x00')
-    return out + bytes(data) + b'\xff\xd9', blocks
+# The splash as the program stores it: quality 90 on IJG's scale (the standard tables,
+# so about 40 dB from the drawing, see self_check), colour at full resolution,
+# baseline, Huffman tables made for the picture.
+SPLASH_JPEG = dict(quality=90, subsampling=0, optimize=True, progressive=False)
 
 
 def make_about():
@@ -1111,7 +756,7 @@ END
 
 
 # ---------------------------------------------------------------------------
-# reading the files back
+# reading the files back, by Pillow
 
 class CheckError(Exception):
     pass
@@ -1122,197 +767,106 @@ def need(cond, what):
         raise CheckError(what)
 
 
-def read_dib_icon(data, width, height):
-    """Decodes one BMP-style icon/cursor image into rows of RGBA bytes."""
-    (size, w, h2, planes, bpp, comp, _, _, _, used, _) = struct.unpack_from('<IiiHHIIiiII', data, 0)
-    need(size == 40, 'header size %d' % size)
-    need(w == width and h2 == 2 * height, 'image is %dx%d/2, directory says %dx%d' % (w, h2, width, height))
-    need(planes == 1 and comp == 0, 'planes %d, compression %d' % (planes, comp))
-    pos = 40
-    palette = []
-    if bpp <= 8:
-        ncol = used or (1 << bpp)
-        for i in range(ncol):
-            b, g, r, _ = data[pos + 4 * i: pos + 4 * i + 4]
-            palette.append((r, g, b))
-        pos += 4 * ncol
-    stride = ((w * bpp + 31) // 32) * 4
-    mstride = ((w + 31) // 32) * 4
-    need(len(data) == pos + stride * height + mstride * height,
-         'image data is %d bytes, expected %d' % (len(data), pos + stride * height + mstride * height))
-    rows = []
-    for y in range(height):
-        line = data[pos + stride * (height - 1 - y): pos + stride * (height - y)]
-        mline = data[pos + stride * height + mstride * (height - 1 - y):
-                     pos + stride * height + mstride * (height - y)]
-        row = []
-        for x in range(w):
-            m = (mline[x >> 3] >> (7 - (x & 7))) & 1
-            if bpp == 32:
-                b, g, r, a = line[4 * x: 4 * x + 4]
-                row.append((r, g, b, a))
-                continue
-            bit = x * bpp
-            v = (line[bit >> 3] >> (8 - bpp - (bit & 7))) & ((1 << bpp) - 1)
-            need(v < len(palette), 'palette index out of range')
-            r, g, b = palette[v]
-            if m:
-                need(v == 0 or palette[v] == (0, 0, 0), 'transparent pixel with colour')
-                row.append((0, 0, 0, 0))
-            else:
-                row.append((r, g, b, 255))
-        rows.append(row)
-    return bpp, rows
-
-
-def read_icon_file(path, kind):
+def read_icons(path):
+    """(width, field1, field2, RGBA image) of each image of an icon file, the fields its
+    planes and bit count; or of a cursor file, the fields its hot spot. Pillow's cursor
+    reader leaves out the mask, so a cursor is read as an icon (its hot spot's y below 32
+    sends Pillow to the AND mask, as a palette image's bit count does)."""
     with open(path, 'rb') as f:
         data = f.read()
-    reserved, typ, count = struct.unpack_from('<HHH', data, 0)
-    need(reserved == 0 and typ == kind, '%s: not an %s file' % (path, 'icon' if kind == 1 else 'cursor'))
-    out = []
-    spans = []
-    for i in range(count):
-        w, h, ncol, res, f1, f2, size, offset = struct.unpack_from('<BBBBHHII', data, 6 + 16 * i)
-        w = w or 256
-        h = h or 256
-        need(res == 0, 'reserved byte')
-        need(offset >= 6 + 16 * count and offset + size <= len(data), 'entry %d outside the file' % i)
-        spans.append((offset, offset + size))
-        image = data[offset:offset + size]
-        if image[:4] == b'\x89PNG':
-            pw, ph, rows = read_png(image)
-            need((pw, ph) == (w, h), 'entry %d: PNG is %dx%d' % (i, pw, ph))
-            bpp = 32
-        else:
-            bpp, rows = read_dib_icon(image, w, h)
-        if kind == 1:
-            need(f1 == 1 and f2 == bpp, 'entry %d: planes/bit count %d/%d' % (i, f1, f2))
-            need(ncol == ((1 << bpp) if bpp < 8 else 0), 'entry %d: colour count %d' % (i, ncol))
-        out.append((w, h, bpp, f1, f2, rows))
-    spans.sort()
-    for (a0, a1), (b0, b1) in zip(spans, spans[1:]):
-        need(a1 <= b0, 'overlapping images')
-    need(spans[-1][1] == len(data), 'trailing bytes')
-    return out
+    icons = IcoFile(io.BytesIO(b'\0\0\1\0' + data[4:]))
+    return [(e['width'], e['planes'], e['bpp'], icons.frame(i).convert('RGBA')) for i, e in enumerate(icons.entry)]
 
 
-def read_bmp24(path):
-    with open(path, 'rb') as f:
-        data = f.read()
-    magic, fsize, _, _, off = struct.unpack_from('<2sIHHI', data, 0)
-    need(magic == b'BM' and fsize == len(data), '%s: bad file header' % path)
-    size, w, h, planes, bpp, comp = struct.unpack_from('<IiiHHI', data, 14)
-    need(size == 40 and planes == 1 and bpp == 24 and comp == 0 and h > 0, '%s: not a plain 24-bit BMP' % path)
-    stride = (w * 3 + 3) & ~3
-    need(off + stride * h == len(data), '%s: size mismatch' % path)
-    rows = []
-    for y in range(h):
-        line = data[off + stride * (h - 1 - y): off + stride * (h - y)]
-        rows.append([(line[3 * x + 2], line[3 * x + 1], line[3 * x], 255) for x in range(w)])
-    return w, h, rows
+def psnr(a, b):
+    """The peak signal to noise ratio of two RGB pictures in dB, over all three channels."""
+    squares = sum(ImageStat.Stat(ImageChops.difference(a, b)).sum2)
+    return 10 * math.log10(255 * 255 * 3 * a.width * a.height / squares)
 
 
-def luma(p):
-    return 0.299 * p[0] + 0.587 * p[1] + 0.114 * p[2]
-
-
-def self_check():
-    icons = read_icon_file(os.path.join(HERE, 'app.ico'), 1)
-    got = [(w, bpp) for w, h, bpp, _, _, _ in icons]
+def self_check(splash_drawn, about_drawn):
+    icons = read_icons(os.path.join(HERE, 'app.ico'))
+    got = [(w, bpp) for w, planes, bpp, _ in icons if planes == 1]
     want = [(16, 32), (32, 32), (48, 32), (128, 32), (16, 8), (32, 8), (48, 8),
             (16, 4), (32, 4), (48, 4), (32, 1)]
     need(sorted(got) == sorted(want), 'app.ico holds %r' % got)
-    for w, h, bpp, _, _, rows in icons:
-        need(w == h, 'square icons')
+    for w, _, bpp, image in icons:
+        need(image.size == (w, w), '%dpx/%dbit: not square' % (w, bpp))
         # the symbol is white in the middle and the corners are see-through
-        c = rows[h // 2 + h // 4][w // 2]
+        c = image.getpixel((w // 2, w // 2 + w // 4))
         need(c[3] == 255 and min(c[:3]) >= 200, '%dpx/%dbit: no white ring at the bottom' % (w, bpp))
-        c = rows[h // 2 + h // 8][w // 2]
+        c = image.getpixel((w // 2, w // 2 + w // 8))
         need(c[3] == 255 and c[2] > c[0] + 40 or bpp == 1, '%dpx/%dbit: centre is not the tile' % (w, bpp))
-        need(rows[0][0][3] == 0 and rows[h - 1][w - 1][3] == 0, '%dpx/%dbit: corners not transparent' % (w, bpp))
+        need(image.getpixel((0, 0))[3] == 0 and image.getpixel((w - 1, w - 1))[3] == 0,
+             '%dpx/%dbit: corners not transparent' % (w, bpp))
 
-    cur = read_icon_file(os.path.join(HERE, 'hand.cur'), 2)
-    need(len(cur) == 1, 'one cursor image')
-    w, h, bpp, hx, hy, rows = cur[0]
-    need((w, h) == (32, 32), 'cursor size %dx%d' % (w, h))
+    cur = read_icons(os.path.join(HERE, 'hand.cur'))
+    need(len(cur) == 1 and cur[0][3].size == (32, 32), 'one cursor image, 32 x 32')
+    _, hx, hy, image = cur[0]
     need((hx, hy) == (HOT_X, HOT_Y), 'hot spot (%d, %d)' % (hx, hy))
+    pixel = {(x, y): image.getpixel((x, y)) for x in range(32) for y in range(32)}
     # the hot spot is the topmost opaque pixel of the drawing, in black outline
-    need(rows[hy][hx] == (0, 0, 0, 255), 'hot spot pixel is not outline')
-    need(all(p[3] == 0 for r in rows[:hy] for p in r), 'cursor has pixels above the tip')
-    need(rows[hy + 2][hx] == (255, 255, 255, 255), 'fingertip is not filled white')
+    need(pixel[hx, hy] == (0, 0, 0, 255), 'hot spot pixel is not outline')
+    need(all(pixel[x, y][3] == 0 for x in range(32) for y in range(hy)), 'cursor has pixels above the tip')
+    need(pixel[hx, hy + 2] == (255, 255, 255, 255), 'fingertip is not filled white')
     # every white pixel must be fenced in by black or white (outline closed)
-    for y in range(h):
-        for x in range(w):
-            if rows[y][x] == (255, 255, 255, 255):
-                for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1)):
-                    need(0 <= x + dx < w and 0 <= y + dy < h and rows[y + dy][x + dx][3] == 255,
-                         'white pixel (%d, %d) touches the background' % (x, y))
+    for (x, y), p in pixel.items():
+        if p == (255, 255, 255, 255):
+            need(all(pixel.get((x + dx, y + dy), (0, 0, 0, 0))[3] == 255 for dx, dy in ((1, 0), (-1, 0), (0, 1), (0, -1))),
+                 'white pixel (%d, %d) touches the background' % (x, y))
 
-    sw, sh, splash = read_bmp24(os.path.join(HERE, 'splash.bmp'))
-    need((sw, sh) == (420, 222), 'splash.bmp is %dx%d' % (sw, sh))
-    aw, ah, about = read_bmp24(os.path.join(HERE, 'about.bmp'))
-    need((aw, ah) == (115, 115), 'about.bmp is %dx%d' % (aw, ah))
-
+    splash = Image.open(os.path.join(HERE, 'splash.bmp')).convert('RGB')
+    need(splash.size == (420, 222) and ImageChops.difference(splash, splash_drawn).getbbox() is None,
+         'splash.bmp is not the drawing')
+    about = Image.open(os.path.join(HERE, 'about.bmp')).convert('RGB')
+    need(about.size == (115, 115) and ImageChops.difference(about, about_drawn).getbbox() is None,
+         'about.bmp is not the drawing')
     # the program writes red text on the top strip and bottom-left corner
-    def mean_luma(rows, x0, y0, x1, y1):
-        vals = [luma(rows[y][x]) for y in range(y0, y1) for x in range(x0, x1)]
-        return sum(vals) / len(vals), min(vals)
-
     for area in ((0, 8, 420, 34), (0, 200, 210, 222)):
-        mean, low = mean_luma(splash, *area)
-        need(mean >= 110 and low >= 70, 'splash area %r too dark (mean %.0f, min %.0f)' % (area, mean, low))
-    mean, _ = mean_luma(about, 0, 0, 6, 6)
-    need(mean > 220, 'about.bmp background is not light')
+        luma = ImageStat.Stat(splash.crop(area).convert('L'))
+        need(luma.mean[0] >= 110 and luma.extrema[0][0] >= 70,
+             'splash area %r too dark (mean %.0f, min %d)' % (area, luma.mean[0], luma.extrema[0][0]))
+    need(ImageStat.Stat(about.crop((0, 0, 6, 6)).convert('L')).mean[0] > 220, 'about.bmp background is not light')
+
+    need(ImageChops.difference(Image.open(os.path.join(HERE, 'about.png')).convert('RGB'), about).getbbox() is None,
+         'about.png is not about.bmp')
+    # Where another decoder's rounding differs from Pillow's, a few tenths of a dB.
+    jpeg = Image.open(os.path.join(HERE, 'splash.jpg'))
+    need(jpeg.size == splash.size, 'splash.jpg is %dx%d' % jpeg.size)
+    decibels = psnr(jpeg.convert('RGB'), splash)
+    need(decibels >= 40.0, 'splash.jpg is %.1f dB from the drawing' % decibels)
+    print('splash.jpg %.1f dB from the drawing' % decibels)
 
     with open(os.path.join(HERE, 'app.rc'), 'rb') as f:
         need(max(f.read()) < 128, 'app.rc must stay ASCII')
-    return icons, cur, splash, about
+    return icons, image, splash, about
 
 
 # ---------------------------------------------------------------------------
 # PNG previews
 
-def write_png(path, rows):
-    h = len(rows)
-    w = len(rows[0])
-    raw = b''.join(b'\0' + bytes(v for p in row for v in p) for row in rows)
-
-    def chunk(tag, body):
-        return struct.pack('>I', len(body)) + tag + body + struct.pack('>I', zlib.crc32(tag + body) & 0xFFFFFFFF)
-
-    png = b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', w, h, 8, 6, 0, 0, 0))
-    png += chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b'')
-    with open(path, 'wb') as f:
-        f.write(png)
+def on_ground(image, scale, *colours):
+    """The image scaled up, laid on a checkerboard of the colours (one colour: a plain ground)."""
+    w, h = image.width * scale, image.height * scale
+    ground = Image.new('RGBA', (w, h))
+    ground.putdata([colours[(x // 8 + y // 8) % len(colours)] for y in range(h) for x in range(w)])
+    return Image.alpha_composite(ground, image.convert('RGBA').resize((w, h), Image.Resampling.NEAREST))
 
 
-def on_checker(rows, scale, light=(255, 255, 255), dark=(205, 205, 205)):
-    out = []
-    for y, row in enumerate(rows):
-        line = []
-        for x, (r, g, b, a) in enumerate(row):
-            bg = light if ((x * scale // 8) + (y * scale // 8)) % 2 == 0 else dark
-            k = a / 255.0
-            p = (byte(lerp(bg[0], r, k)), byte(lerp(bg[1], g, k)), byte(lerp(bg[2], b, k)), 255)
-            line += [p] * scale
-        out += [line] * scale
-    return out
-
-
-def write_previews(folder, icons, cur, splash, about):
+def write_previews(folder, icons, cursor, splash, about):
     os.makedirs(folder, exist_ok=True)
-    for w, _, bpp, _, _, rows in icons:
-        write_png(os.path.join(folder, 'icon_%d_%dbit.png' % (w, bpp)), on_checker(rows, max(1, 256 // w)))
-        for name, bg in (('dark', (32, 32, 32)), ('light', (250, 250, 250))):
-            write_png(os.path.join(folder, 'icon_%d_%dbit_on_%s.png' % (w, bpp, name)),
-                      on_checker(rows, max(1, 256 // w), bg, bg))
-    rows = cur[0][5]
-    for name, bg in (('dark', (40, 40, 48)), ('light', (235, 238, 242)), ('mid', (120, 150, 190))):
-        write_png(os.path.join(folder, 'cursor_on_%s.png' % name), on_checker(rows, 10, bg, bg))
-    write_png(os.path.join(folder, 'splash.png'), splash)
-    write_png(os.path.join(folder, 'splash_x2.png'), on_checker(splash, 2))
-    write_png(os.path.join(folder, 'about.png'), on_checker(about, 3))
+    checker = ((255, 255, 255, 255), (205, 205, 205, 255))
+    grounds = {'dark': (32, 32, 32, 255), 'light': (250, 250, 250, 255), 'mid': (120, 150, 190, 255)}
+    previews = {'splash.png': splash, 'splash_x2.png': on_ground(splash, 2, *checker),
+                'about.png': on_ground(about, 3, *checker)}
+    for w, _, bpp, image in icons:
+        previews['icon_%d_%dbit.png' % (w, bpp)] = on_ground(image, max(1, 256 // w), *checker)
+        for name in ('dark', 'light'):
+            previews['icon_%d_%dbit_on_%s.png' % (w, bpp, name)] = on_ground(image, max(1, 256 // w), grounds[name])
+    for name, ground in grounds.items():
+        previews['cursor_on_%s.png' % name] = on_ground(cursor, 10, ground)
+    for name, image in previews.items():
+        image.save(os.path.join(folder, name))
 
 
 # ---------------------------------------------------------------------------
@@ -1324,30 +878,27 @@ def main(argv):
     elif argv:
         sys.stderr.write(__doc__)
         return 2
-    splash = make_splash()
-    about = make_about()
-    splash_jpeg, blocks = jpeg_rgb(splash, SPLASH_QUALITY)
+    splash = picture(make_splash(), 'RGB')
+    about = picture(make_about(), 'RGB')
     files = [
         ('app.ico', make_icon()),
         ('hand.cur', make_cursor()),
-        ('splash.bmp', bmp24(splash)),
-        ('about.bmp', bmp24(about)),
-        ('splash.jpg', splash_jpeg),
-        ('about.png', png_image(about)),
+        ('splash.bmp', encoded(splash, 'BMP')),
+        ('about.bmp', encoded(about, 'BMP')),
+        ('splash.jpg', encoded(splash, 'JPEG', **SPLASH_JPEG)),
+        ('about.png', encoded(about, 'PNG', optimize=True)),
         ('app.manifest.in', MANIFEST.encode('utf-8')),
         ('resource.h', RESOURCE_H.encode('ascii')),
         ('app.rc', make_rc().encode('ascii')),
     ]
+    files += [('store/' + name, make_store_logo(n, at, side)) for name, n, at, side in STORE_LOGOS]
+    os.makedirs(os.path.join(HERE, 'store'), exist_ok=True)
     for name, data in files:
         with open(os.path.join(HERE, name), 'wb') as f:
             f.write(data)
-        print('%-13s %7d bytes' % (name, len(data)))
+        print('%-29s %7d bytes' % (name, len(data)))
     try:
-        checked = self_check()
-        # Where a decoder's rounding differs from this, a few tenths of a dB.
-        psnr = jpeg_psnr(splash, blocks, SPLASH_QUALITY)
-        need(psnr >= 40.0, 'splash.jpg is %.1f dB from the drawing' % psnr)
-        print('splash.jpg    %.1f dB from the drawing' % psnr)
+        checked = self_check(splash, about)
     except CheckError as e:
         sys.stderr.write('self-check failed: %s\n' % e)
         return 1

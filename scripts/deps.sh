@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever this machine lacks to build the program (x64 and x86),
-# sign its download and run both under Wine, and generates the Chinese locale the tests
+# sign its download, run both under Wine and redraw its pictures (resources/make_pictures.py,
+# with Debian's Python and Pillow), and generates the Chinese locale the tests
 # run in. Does nothing (and needs no network) when everything is there already.
 set -euo pipefail
 
 packages=(
   cmake ninja-build g++ googletest python3 locales
-  fonts-arphic-uming python3-fonttools
+  fonts-arphic-uming python3-fonttools python3-pil
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei

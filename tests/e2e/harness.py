@@ -30,6 +30,7 @@ from __future__ import annotations
 import atexit
 import collections
 import contextlib
+import errno
 import json
 import os
 import queue
@@ -84,6 +85,10 @@ class DriverError(HarnessError):
     pass
 
 
+class No32BitCode(HarnessError):
+    pass
+
+
 def build_dir() -> Path:
     return REPO_ROOT / "build" / "windows"
 
@@ -101,6 +106,32 @@ def other_build() -> Optional[Path]:
 
 def tools_dir() -> Path:
     return build_dir() / "tools"
+
+
+# The i386 dynamic loader, of libc6:i386, which wine32 brings: a 32-bit program that runs
+# wherever this machine runs 32-bit code at all.
+I386_LOADER = "/lib/ld-linux.so.2"
+NO_32BIT_CODE = "the 32-bit runs did not run: this machine runs 64-bit code only"
+
+
+def runs_32bit_code() -> bool:
+    """Whether this machine runs 32-bit programs, found by starting one. False only when
+    the kernel refuses it as no program it can run (ENOEXEC: some kernels leave IA-32
+    emulation off); any other failure is an error, so that a machine that runs 32-bit
+    code never skips a 32-bit run."""
+    try:
+        done = subprocess.run([I386_LOADER, "--version"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=30)
+    except FileNotFoundError:
+        raise HarnessError(f"{I386_LOADER} is missing (Debian's libc6:i386, which wine32 brings): "
+                           "run scripts/deps.sh") from None
+    except OSError as exc:
+        if exc.errno == errno.ENOEXEC:
+            return False
+        raise
+    if done.returncode != 0:
+        raise HarnessError(f"{I386_LOADER} --version ended with {done.returncode}")
+    return True
 
 
 def local_publisher() -> Tuple[Path, int]:
@@ -292,6 +323,8 @@ def program_loader(sess: "Session", path: Path) -> str:
     32-bit loader, once our stub stands in syswow64 too."""
     if is_x64_program(path):
         return sess.wine
+    if not runs_32bit_code():
+        raise No32BitCode(f"refusing to start {path}: {NO_32BIT_CODE}")
     loader = Path(wine_environment("WINE32_BIN"))
     if not loader.is_file() or ("cmd.exe", WOW64_FOLDER, "syswow64-cmd.exe") not in stub_places(sess.prefix):
         raise HarnessError(f"refusing to start {path}: a 32-bit program needs Wine's 32-bit half (wine32), "
@@ -755,9 +788,17 @@ class ProgramRun:
 def main(argv: List[str]) -> int:
     """For scripts/run.sh: `place PREFIX` puts the stubs in place, shows that they
     run and that the program is one whose system folder they stand in; `restore
-    PREFIX` puts Windows' own programs back. Wine's environment comes from the caller."""
+    PREFIX` puts Windows' own programs back. Wine's environment comes from the caller.
+    For scripts/test.sh: `runs-32bit` exits 0 where this machine runs 32-bit code, 1
+    where it runs 64-bit code only, 2 on any other failure."""
+    if argv == ["runs-32bit"]:
+        try:
+            return 0 if runs_32bit_code() else 1
+        except (HarnessError, OSError, subprocess.TimeoutExpired) as exc:
+            print(f"error: {exc}", file=sys.stderr)
+            return 2
     if len(argv) != 2 or argv[0] not in ("place", "restore"):
-        print("usage: harness.py place|restore PREFIX", file=sys.stderr)
+        print("usage: harness.py place|restore PREFIX | runs-32bit", file=sys.stderr)
         return 2
     prefix = Path(argv[1])
     try:

@@ -21,8 +21,9 @@ from controls import (ABOUT, COMMAND1, COMMAND2, COMMAND3, COMMAND4, ERROR_BOX, 
                       LABEL1, LABEL2, LABEL3, MAIN, MSG_SHUTDOWN_SCHEDULED, OPTION1, OPTION2, RESTART_CMD,
                       SHUTDOWN_CMD, SITE_CMD, SPLASH, SPLASH_HINT, SPLASH_LOADING, SPLASH_TITLE, SW_SHOWMINIMIZED,
                       TEXT1)
-from harness import (STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, local_publisher, other_build,
-                     session, stub_exit_code, stub_target, tools_dir, wait_until)
+from harness import (NO_32BIT_CODE, STUB_FOLDERS, SYSTEM_FOLDER, ProgramRun, UiDriver, close_session, is_x64_program,
+                     local_publisher, other_build, runs_32bit_code, session, stub_exit_code, stub_target, tools_dir,
+                     wait_until)
 
 VK_RETURN = 0x0D
 STARTF_USESHOWWINDOW = 0x1
@@ -439,6 +440,8 @@ class CountdownTest(ProgramCase):
         other = other_build()
         if other is None:
             self.skipTest("the other architecture's build is missing")
+        if not is_x64_program(other) and not runs_32bit_code():
+            self.skipTest(NO_32BIT_CODE)
         second = ProgramRun(session(), self.driver, other)
         self.addCleanup(second.stop)
         second.start()
