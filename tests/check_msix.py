@@ -82,7 +82,9 @@ def check_block_map(package, raw):
 
 def check_signature(package_file, publisher, work):
     subject = "/" + publisher  # a plain CN=... as the test identity has
-    run = lambda *a: subprocess.run(a, cwd=work, check=True, capture_output=True, text=True)  # noqa: E731
+    def run(*command):
+        return subprocess.run(command, cwd=work, check=True, capture_output=True, text=True)
+
     run("openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj", "/CN=Throwaway-CA",
         "-keyout", "ca.key", "-out", "ca.pem")
     run("openssl", "req", "-newkey", "rsa:2048", "-nodes", "-subj", subject, "-keyout", "signer.key", "-out", "csr")
