@@ -95,7 +95,7 @@ def identity(environ: Dict[str, str]) -> Identity:
     if len(publisher) > 8192 or not PUBLISHER.fullmatch(publisher):
         raise Failure(f"MSIX_PUBLISHER must be a distinguished name such as CN=..., as Partner Center shows it "
                       f"(Package/Identity/Publisher), not {publisher!r}.")
-    if len(display) > 256:
+    if len(display) > 256 or not display.isprintable():
         raise Failure(f"MSIX_PUBLISHER_DISPLAY_NAME must be the publisher's display name, not {display!r}.")
     return Identity(name, publisher, display, True)
 
@@ -120,13 +120,12 @@ def png_side(data: bytes) -> Optional[Tuple[int, int]]:
 
 
 def manifest(who: Identity, version: str, arch: str) -> str:
-    a = quoteattr
     return f"""<?xml version="1.0" encoding="utf-8"?>
 <Package xmlns="http://schemas.microsoft.com/appx/manifest/foundation/windows10"
          xmlns:uap="http://schemas.microsoft.com/appx/manifest/uap/windows10"
          xmlns:rescap="http://schemas.microsoft.com/appx/manifest/foundation/windows10/restrictedcapabilities"
          IgnorableNamespaces="uap rescap">
-  <Identity Name={a(who.name)} Publisher={a(who.publisher)} Version="{version}" ProcessorArchitecture="{arch}"/>
+  <Identity Name={quoteattr(who.name)} Publisher={quoteattr(who.publisher)} Version="{version}" ProcessorArchitecture="{arch}"/>
   <Properties>
     <DisplayName>{escape(DISPLAY_NAME)}</DisplayName>
     <PublisherDisplayName>{escape(who.publisher_display_name)}</PublisherDisplayName>
@@ -143,7 +142,7 @@ def manifest(who: Identity, version: str, arch: str) -> str:
   </Capabilities>
   <Applications>
     <Application Id="MorvaneShutdown" Executable="MorvaneShutdown.exe" EntryPoint="Windows.FullTrustApplication">
-      <uap:VisualElements DisplayName={a(DISPLAY_NAME)} Description={a(DESCRIPTION)} BackgroundColor="{BACKGROUND}"
+      <uap:VisualElements DisplayName={quoteattr(DISPLAY_NAME)} Description={quoteattr(DESCRIPTION)} BackgroundColor="{BACKGROUND}"
                           Square150x150Logo="Assets\\Square150x150Logo.png" Square44x44Logo="Assets\\Square44x44Logo.png"/>
     </Application>
   </Applications>
