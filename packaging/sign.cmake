@@ -61,11 +61,13 @@ function(carries_signature out program)
   endif()
 endfunction()
 
-# A failed signing must not leave a download behind: neither an earlier zip and its
-# SHA256SUMS, which would pass for this build's, nor the unsigned program in the zip
-# CPack still writes to its work folder after a failed script (it only withholds it).
+# A failed signing must not leave a download behind: neither an earlier zip, its
+# SHA256SUMS and Store package, which would pass for this build's, nor the unsigned
+# program in the zip CPack still writes to its work folder after a failed script (it only
+# withholds it).
 function(signing_failed why)
-  file(REMOVE "${folder}/${CPACK_PACKAGE_FILE_NAME}.zip" "${folder}/SHA256SUMS" "${program}" "${signed}")
+  file(REMOVE "${folder}/${CPACK_PACKAGE_FILE_NAME}.zip" "${folder}/SHA256SUMS" "${folder}/${CPACK_MORVANE_MSIX_FILE}"
+              "${program}" "${signed}")
   message(FATAL_ERROR "Signing MorvaneShutdown.exe failed: ${why}\nNo zip was made.")
 endfunction()
 

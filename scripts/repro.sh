@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds the program and its zip twice, from two copies of this tree in unrelated
-# folders, one after the other and in different time zones and umasks, and checks that
-# the .exe, the zip and SHA256SUMS come out byte for byte the same. The first copy lies
+# Builds the program, its zip and its Store package twice, from two copies of this tree in
+# unrelated folders, one after the other and in different time zones and umasks, and
+# checks that the .exe, the zip, the .msix and SHA256SUMS come out byte for byte the same. The first copy lies
 # inside this checkout and dates the zip from git; the second lies outside any checkout
 # and gets the same date the standard way (SOURCE_DATE_EPOCH). Only the program and the
 # package are built, not the tests. Called by scripts/test.sh, once for each preset:
@@ -51,8 +51,9 @@ epoch=$(git log -1 --format=%ct 2>/dev/null || true)
 
 built=build/$preset
 zip=$(cd "$one/$built" && ls MorvaneShutdown-*-win*.zip)
+msix=$(cd "$one/$built" && ls MorvaneShutdown-*.msix)
 status=0
-for file in MorvaneShutdown.exe "$zip" SHA256SUMS; do
+for file in MorvaneShutdown.exe "$zip" "$msix" SHA256SUMS; do
   if cmp "$one/$built/$file" "$two/$built/$file"; then
     echo "same bytes: $file ($(stat -c %s "$one/$built/$file") bytes)"
   else

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Signs the download with throwaway keys through the package command and checks that the
-# signature verifies, that taking it off gives the unsigned program back byte for byte,
+# signature verifies (and that the Store package holds the signed program), that taking it off gives the unsigned program back byte for byte,
 # that a second signing gives the same zip, that the same key on a SoftHSM2 token
 # (PKCS#11) gives the same zip as its PKCS#12 file, that a time-stamp from a local
 # authority verifies, that the read-me has the user check a signature only when the
@@ -67,6 +67,8 @@ osslsigncode verify -CAfile "$tmp/ca.pem" -in "$signed" | tee "$tmp/verify" | gr
 epoch=${SOURCE_DATE_EPOCH:-$(git log -1 --format=%ct 2>/dev/null || echo 1577836800)}
 grep -Eq 'digest algorithm *: *SHA256' "$tmp/verify"
 grep -q "Signing time: $(LC_ALL=C date -u -d "@$epoch" '+%b %e %T %Y')" "$tmp/verify"
+mkdir "$tmp/msix.d" && (cd "$tmp/msix.d" && cmake -E tar xf "$OLDPWD/$out"/MorvaneShutdown-*.msix)
+cmp "$tmp/msix.d/MorvaneShutdown.exe" "$signed" && echo "the Store package holds the zip's signed program"
 osslsigncode remove-signature -in "$signed" -out "$tmp/unsigned.exe" >/dev/null
 cmp "$tmp/unsigned.exe" "$out/MorvaneShutdown.exe"
 echo "signature removed: the unsigned program, byte for byte"

@@ -29,6 +29,8 @@ for preset in windows windows-x86; do
   bash scripts/repro.sh $preset
   echo "== signed download, $preset (a throwaway certificate and token, a local time-stamp authority, through the package command)"
   bash scripts/signing.sh $preset
+  echo "== Store package, $preset (manifest against the program, block map, logos, a throwaway signature)"
+  python3 tests/check_msix.py $preset
 done
 
 # Some machines run 64-bit user code only (their kernel has IA-32 emulation off): no
