@@ -2,10 +2,10 @@
 # Builds the program, its zip and its Store package twice, from two copies of this tree
 # in unrelated folders, one after the other and in different time zones and umasks, and
 # checks that the .exe, the zip, the .msix and SHA256SUMS come out byte for byte the
-# same. The first copy lies inside this checkout and dates the zip from git; the second lies outside any checkout
-# and gets the same date the standard way (SOURCE_DATE_EPOCH). Only the program and the
-# package are built, not the tests. Called by scripts/test.sh, once for each preset:
-# windows (the default) and windows-x86.
+# same. The first copy lies inside this checkout and dates the zip from git; the second
+# lies outside any checkout and gets the same date the standard way (SOURCE_DATE_EPOCH).
+# Only the program and the package are built, not the tests. Called by scripts/test.sh,
+# once for each preset: windows (the default) and windows-x86.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
