@@ -55,6 +55,7 @@ TEST_IDENTITY = ("MorvaneShutdown.TestOnly", "CN=Not for release - test only", "
 LOGOS = {"StoreLogo.png": 50, "Square44x44Logo.png": 44, "Square150x150Logo.png": 150}
 
 BLOCK = 65536  # the block map's block: 64 KiB of a file's uncompressed data
+VERSION_NEEDED = 20  # zip 2.0, in every entry (zip_bytes says why)
 MACHINES = {0x8664: "x64", 0x14C: "x86"}
 
 # Identity's Name: 3 to 50 letters, digits, periods and dashes, and not a DOS device name.
@@ -174,6 +175,12 @@ def packed(path: str, data: bytes) -> Part:
     return Part(path, data, 8, deflated, [len(p) for p in pieces])
 
 
+def payload_order(path: str) -> bytes:
+    """A payload file's place in the package: ascending case-insensitive ordinal order of its
+    name, upper-cased, with either slash as a backslash, compared as UTF-16 code units."""
+    return path.replace("/", "\\").upper().encode("utf-16-be")
+
+
 def zip_name(path: str) -> str:
     # A part's name as the Open Packaging Conventions put it in a zip, percent-encoded; the
     # content types' own entry is no part, and keeps its name.
@@ -217,15 +224,20 @@ def dos_time(seconds: int) -> Tuple[int, int]:
 
 def zip_bytes(parts: List[Part], seconds: int) -> bytes:
     """A plain zip: sizes and CRC in each local header (no data descriptors), no extra
-    fields, no Zip64 (the APPX format takes Zip32: APPX_PACKAGE_SETTINGS.forceZip32)."""
+    fields, no Zip64 (the APPX format takes Zip32: APPX_PACKAGE_SETTINGS.forceZip32).
+
+    Every entry, stored or deflated, says version 2.0 is needed to extract it, in its local
+    and its central header: Windows' reader takes 2.0 or 4.5 there and nothing else (1.0, the
+    zip format's own minimum for a stored file, is refused). 2.0 is the Zip32 writer's own
+    minimum; 4.5 is what MakeAppx writes, for the Zip64 fields it adds, which these entries
+    do not have, so 4.5 would claim a feature they do not use."""
     clock, day = dos_time(seconds)
     body, directory = bytearray(), bytearray()
     for part in parts:
         name = zip_name(part.path).encode("utf-8")
-        needs = 20 if part.method == 8 else 10
-        fields = (needs, 0, part.method, clock, day, zlib.crc32(part.data), len(part.stored), len(part.data),
+        fields = (VERSION_NEEDED, 0, part.method, clock, day, zlib.crc32(part.data), len(part.stored), len(part.data),
                   len(name), 0)
-        directory += struct.pack("<IH", 0x02014B50, 20) + struct.pack("<HHHHHIIIHH", *fields)
+        directory += struct.pack("<IH", 0x02014B50, VERSION_NEEDED) + struct.pack("<HHHHHIIIHH", *fields)
         directory += struct.pack("<HHHII", 0, 0, 0, 0, len(body)) + name
         body += struct.pack("<I", 0x04034B50) + struct.pack("<HHHHHIIIHH", *fields) + name + part.stored
     end = struct.pack("<IHHHHIIH", 0x06054B50, 0, 0, len(parts), len(parts), len(directory), len(body), 0)
@@ -248,6 +260,10 @@ def package(program: bytes, arch: str, version: str, pictures: str, who: Identit
         if png_side(data) != (side, side):
             raise Failure(f"the logo {path} is not a {side} x {side} PNG")
         parts.append(packed(f"Assets/{logo}", data))
+    # Windows' reader wants the payload in this order, in the zip and in the block map
+    # (otherwise 0x80080205, "The Appx package's block map is invalid"); the package's own
+    # parts follow, as MakeAppx lays them out.
+    parts.sort(key=lambda part: payload_order(part.path))
     parts.append(packed("AppxManifest.xml", manifest(who, version, arch).encode("utf-8")))
     listed = parts[:]
     parts.append(packed("AppxBlockMap.xml", block_map(listed).encode("utf-8")))

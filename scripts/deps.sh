@@ -12,6 +12,7 @@ packages=(
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
   osslsigncode openssl softhsm2 libengine-pkcs11-openssl
+  libicu72  # Microsoft's MSIX reader (../shared/tools/msix), which the Store package test runs
 )
 
 sudo_cmd=()

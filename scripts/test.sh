@@ -29,7 +29,7 @@ for preset in windows windows-x86; do
   bash scripts/repro.sh $preset
   echo "== signed download, $preset (a throwaway certificate and token, a local time-stamp authority, through the package command)"
   bash scripts/signing.sh $preset
-  echo "== Store package, $preset (manifest against the program, block map, logos, a throwaway signature)"
+  echo "== Store package, $preset (manifest against the program, block map, order, logos, a throwaway signature, Microsoft's reader)"
   python3 tests/check_msix.py $preset
 done
 

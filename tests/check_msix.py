@@ -1,9 +1,12 @@
 #!/usr/bin/env python3
 """Makes a preset's Store package with no settings and checks it as Windows reads it: the
 manifest against the program inside, the program the zip's, every block of the block map,
-the logos at their sizes, well-formed XML, and a throwaway signature that osslsigncode
-verifies and refuses once a byte changes. Called by scripts/test.sh after
-scripts/repro.sh (two builds, one package):  check_msix.py [windows|windows-x86]
+the zip's entries in Windows' order and at the version its reader takes, the logos at their
+sizes, well-formed XML, and a throwaway signature that osslsigncode verifies and refuses once
+a byte changes. Microsoft's own reader (makemsix, at ../shared/tools/msix/ or where MAKEMSIX
+names it) then opens the package and its signed copy; on a machine without it, the checks
+here still stand for what it checks. Called by scripts/test.sh after scripts/repro.sh (two
+builds, one package):  check_msix.py [windows|windows-x86]
 """
 
 import base64
@@ -23,6 +26,8 @@ ROOT = Path(__file__).resolve().parent.parent
 APPX = "{http://schemas.microsoft.com/appx/manifest/foundation/windows10}"
 UAP = "{http://schemas.microsoft.com/appx/manifest/uap/windows10}"
 BLOCKMAP = "{http://schemas.microsoft.com/appx/2010/blockmap}"
+OWN_PARTS = ["AppxManifest.xml", "AppxBlockMap.xml", "[Content_Types].xml"]
+READER = Path(os.environ.get("MAKEMSIX", ROOT.parent / "shared" / "tools" / "msix" / "makemsix"))
 
 
 def check(ok, what):
@@ -43,8 +48,16 @@ def pe_facts(program):
 def check_block_map(package, raw):
     files = ElementTree.fromstring(package.read("AppxBlockMap.xml")).findall(f"{BLOCKMAP}File")
     names = [urllib.parse.quote(f.get("Name").replace("\\", "/")) for f in files]
-    parts = [n for n in package.namelist() if n not in ("AppxBlockMap.xml", "[Content_Types].xml")]
+    parts = [n for n in package.namelist() if n not in OWN_PARTS[1:]]
     check(names == parts, f"the block map lists {names}, the zip {parts}")
+    # Windows' reader: the payload in ascending case-insensitive ordinal order, then the
+    # package's own parts; version 2.0 (or 4.5, Zip64's) needed in every header.
+    payload = package.namelist()[:-3]
+    in_order = sorted(payload, key=lambda n: n.replace("/", "\\").upper().encode("utf-16-be"))
+    check(payload == in_order and package.namelist()[-3:] == OWN_PARTS, f"zip order {package.namelist()}")
+    for info in package.infolist():
+        needs = (struct.unpack_from("<H", raw, info.header_offset + 4)[0], info.extract_version)
+        check(set(needs) <= {20, 45}, f"{info.filename}: version needed {needs}")
     for name, file in zip(names, files):
         info, data = package.getinfo(name), package.read(name)
         header = 30 + sum(struct.unpack_from("<HH", raw, info.header_offset + 26))
@@ -80,6 +93,7 @@ def check_signature(package_file, publisher, work):
     run("osslsigncode", "sign", "-certs", "test.pem", "-key", "test.key", "-in", package_file, "-out", "signed.msix")
     said = run("osslsigncode", "verify", "-CAfile", "test.pem", "-in", "signed.msix")
     check(said.returncode == 0 and "Signature verification: ok" in said.stdout, f"the signed copy: {said}")
+    read_as_windows(Path(work, "signed.msix"), "-ac")
     signed = bytearray(Path(work, "signed.msix").read_bytes())
     with zipfile.ZipFile(Path(work, "signed.msix")) as z:
         exe = z.getinfo("MorvaneShutdown.exe")
@@ -87,6 +101,20 @@ def check_signature(package_file, publisher, work):
     Path(work, "signed.msix").write_bytes(signed)
     said = run("osslsigncode", "verify", "-CAfile", "test.pem", "-in", "signed.msix")
     check(said.returncode != 0 and "MISMATCH" in said.stdout, "a changed package still verifies")
+
+
+def read_as_windows(package_file, *options):
+    """Microsoft's reader unpacks the package, or says why not."""
+    if not READER.exists():
+        print(f"!! ==== NOT RUN: Microsoft's MSIX reader on {package_file.name}; {READER} is not on this "
+              "machine (MAKEMSIX names another place) ====")
+        return ""
+    with tempfile.TemporaryDirectory() as out:
+        said = subprocess.run([READER, "unpack", "-p", package_file, "-d", out, *options], capture_output=True,
+                              text=True)
+    check(said.returncode == 0, f"Microsoft's reader refuses {package_file.name} ({' '.join(options)}): "
+          f"{said.stdout}{said.stderr}")
+    return "; Microsoft's reader opens it"
 
 
 def main():
@@ -97,6 +125,7 @@ def main():
     check(made.returncode == 0 and "IS NOT FOR RELEASE" in made.stdout + made.stderr, made.stdout + made.stderr)
     (package_file,) = (ROOT / "build" / preset).glob("MorvaneShutdown-*.msix")
     (download,) = (ROOT / "build" / preset).glob("MorvaneShutdown-*.zip")
+    opened = read_as_windows(package_file, "-ss")
     raw = package_file.read_bytes()
     with zipfile.ZipFile(package_file) as package, zipfile.ZipFile(download) as z:
         program = package.read("MorvaneShutdown.exe")
@@ -118,7 +147,7 @@ def main():
         ElementTree.fromstring(package.read("[Content_Types].xml"))  # well-formed; osslsigncode reads it too
     with tempfile.TemporaryDirectory() as work:
         check_signature(package_file, identity.get("Publisher"), work)
-    print(f"{package_file.name}: {facts}, the zip's program; block map, logos and a test signature right")
+    print(f"{package_file.name}: {facts}, the zip's program; block map, logos and a test signature right{opened}")
 
 
 if __name__ == "__main__":

@@ -42,9 +42,9 @@ WindowsFolders OwnFolders() {
   return folders;
 }
 
-// The DisableCMD value in one hive, as cmd.exe would find it; none when it is not there
-// (or cannot be read, as cmd.exe could not read it either). The 64-bit view, which the
-// 64-bit cmd.exe reads, also for the 32-bit copy (on 32-bit Windows the flag is ignored).
+// The DisableCMD value in one hive; none when it is not there (or cannot be read). The
+// 64-bit view, where the policy's value lies for the 64-bit cmd.exe, also for the 32-bit
+// copy (on 32-bit Windows the flag is ignored).
 std::optional<RegistryValue> DisableCmdValue(HKEY hive) {
   HKEY opened = nullptr;
   if (::RegOpenKeyExW(hive, L"Software\\Policies\\Microsoft\\Windows\\System", 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY,
@@ -61,9 +61,10 @@ std::optional<RegistryValue> DisableCmdValue(HKEY hive) {
   return RegistryValue{type, std::vector<std::uint8_t>(data, data + size)};
 }
 
-// "Prevent access to the command prompt": a user policy, so Windows keeps it in the
-// user's hive; the machine's counts too, since a command prompt that reads it there
-// would only say it is disabled and wait for a key in its minimised window.
+// "Prevent access to the command prompt": Microsoft documents it as a user policy only
+// (Policy CSP ADMX_ShellCommandPromptRegEditTools/DisableCMD), kept in the user's hive.
+// The machine's hive is read too, as a safe extra: where someone set it there, the road
+// without cmd.exe costs nothing, and Microsoft does not say that cmd.exe ignores it.
 bool CommandPromptDisabledByPolicy() {
   return DisablesCommandPrompt(DisableCmdValue(HKEY_CURRENT_USER)) ||
          DisablesCommandPrompt(DisableCmdValue(HKEY_LOCAL_MACHINE));

@@ -52,7 +52,8 @@ bool ComesForward(HWND window, UINT hand_over, ULONGLONG deadline) {
   DWORD process = 0;
   if (!::GetWindowThreadProcessId(window, &process)) return false;
   const ULONGLONG now = ::GetTickCount64();
-  // Never a time-out of 0, which SMTO_ABORTIFHUNG would turn into no time-out at all.
+  // Never a time-out of 0: with SMTO_ABORTIFHUNG "the time-out period has no effect, and
+  // the call is treated as a blocking call" (code analysis warning C28604's page).
   if (now >= deadline) return false;
   // Busy is not hung: Windows calls a copy hung only once it has taken no message for 5 s,
   // so the answer has what is left of the start's wait. One Windows calls hung already, or
