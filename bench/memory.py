@@ -82,7 +82,7 @@ def ensure_tool(name: str, *flags: str) -> Path:
     exe = BENCH_TOOLS / f"{name}.exe"
     if not exe.is_file():
         BENCH_TOOLS.mkdir(parents=True, exist_ok=True)
-        cxx = os.environ.get("MINGW_CXX", "x86_64-w64-mingw32-g++-posix")
+        cxx = os.environ.get("MINGW_CXX", "x86_64-w64-mingw32-g++-win32")
         subprocess.run([cxx, "-O2", "-municode", "-static", "-o", str(exe), str(REPO / "bench" / f"{name}.cpp"),
                         *flags], check=True)
     return exe

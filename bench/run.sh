@@ -15,7 +15,7 @@ for preset in windows local-publisher windows-x86 local-publisher-x86; do
 done
 
 mkdir -p build/bench-tools
-CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++-posix}
+CXX=${MINGW_CXX:-x86_64-w64-mingw32-g++-win32}
 "$CXX" -O2 -municode -mwindows -static -o build/bench-tools/hello_window.exe bench/hello_window.cpp -lcomctl32
 "$CXX" -O2 -municode -static -o build/bench-tools/memquery.exe bench/memquery.cpp -lpsapi
 

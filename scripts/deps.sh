@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ googletest python3 locales
   fonts-arphic-uming python3-fonttools python3-pil
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix mingw-w64-tools
+  g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32 mingw-w64-tools
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686
   wine64 wine32:i386 fonts-wine xvfb xauth x11-utils xdotool imagemagick fonts-wqy-microhei
   osslsigncode openssl softhsm2 libengine-pkcs11-openssl

@@ -217,11 +217,16 @@ std::optional<InetResponse> Exchange(const Transfer& transfer) {
 
 DWORD WINAPI Work(void* parameter) {
   auto* transfer = static_cast<Transfer*>(parameter);
+#if defined(__cpp_exceptions)
   try {
     transfer->response = Exchange(*transfer);
   } catch (...) {
     transfer->response.reset();  // out of memory: no response
   }
+#else
+  // Built without exceptions (GCC): out of memory ends the program (app/gnu_runtime.cpp).
+  transfer->response = Exchange(*transfer);
+#endif
   transfer->finished.store(true, std::memory_order_release);
   // Wakes the caller's wait at once rather than at its next look.
   if (!transfer->abandoned.load()) ::PostThreadMessageW(transfer->caller_thread, WM_NULL, 0, 0);

@@ -9,9 +9,11 @@
 #include <string>
 #include <string_view>
 
+#include "toolkit/steady_clock.h"
+
 namespace toolkit {
 
-using InetClock = std::chrono::steady_clock;
+using InetClock = SteadyClock;
 
 // No body is read beyond this, however much the server sends.
 inline constexpr std::size_t kInetBodyCap = 64 * 1024;

@@ -49,8 +49,17 @@ NewerWindows Resolve() {
   return found;
 }
 
+// Resolved at the first look, which is the user-interface thread's (the fetch's workers
+// never look), so it needs no guard: the runtime's would link in its exception
+// machinery, which the program is built without.
+NewerWindows table;
+bool resolved = false;
+
 NewerWindows& Table() {
-  static NewerWindows table = Resolve();
+  if (!resolved) {
+    table = Resolve();
+    resolved = true;
+  }
   return table;
 }
 

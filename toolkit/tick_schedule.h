@@ -8,11 +8,13 @@
 #include <chrono>
 #include <cstdint>
 
+#include "toolkit/steady_clock.h"
+
 namespace toolkit {
 
 class TickSchedule {
  public:
-  using Clock = std::chrono::steady_clock;
+  using Clock = SteadyClock;
   using Duration = std::chrono::nanoseconds;
 
   // A tick that arrives at most this early counts as on time; earlier ones re-arm.

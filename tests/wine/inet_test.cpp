@@ -9,14 +9,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <map>
-#include <mutex>
+#include <mutex>  // lock_guard and unique_lock, over test_support::Mutex
 #include <optional>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "adverts/slots.h"
@@ -28,7 +26,7 @@
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using Clock = toolkit::SteadyClock;
 
 double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
@@ -112,14 +110,14 @@ class TestServer {
       return;
     const auto* port = reinterpret_cast<const unsigned char*>(&address.sin_port);  // network order
     port_ = static_cast<unsigned short>(port[0] << 8 | port[1]);
-    acceptor_ = std::thread([this] { Accept(); });
+    acceptor_ = test_support::Thread([this] { Accept(); });
   }
 
   ~TestServer() { Stop(); }
 
   void Stop() {
     {
-      std::lock_guard lock(mutex_);
+      std::lock_guard<test_support::Mutex> lock(mutex_);
       if (stopping_) return;
       stopping_ = true;
       for (SOCKET s : live_) Sockets().shutdown(s, SD_BOTH);
@@ -127,7 +125,7 @@ class TestServer {
     stopped_.notify_all();
     if (listener_ != INVALID_SOCKET) Sockets().closesocket(listener_);
     if (acceptor_.joinable()) acceptor_.join();
-    for (std::thread& t : connections_) t.join();
+    for (test_support::Thread& t : connections_) t.join();
   }
 
   [[nodiscard]] bool Running() const { return port_ != 0; }
@@ -135,12 +133,12 @@ class TestServer {
   [[nodiscard]] std::wstring Url(std::wstring_view path) const { return L"http://" + Host() + std::wstring(path); }
 
   void Serve(const std::string& path, Reply reply) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard<test_support::Mutex> lock(mutex_);
     replies_[path] = std::move(reply);
   }
 
   [[nodiscard]] std::vector<std::string> Requested() {
-    std::lock_guard lock(mutex_);
+    std::lock_guard<test_support::Mutex> lock(mutex_);
     return requested_;
   }
 
@@ -149,7 +147,7 @@ class TestServer {
     for (;;) {
       const SOCKET s = Sockets().accept(listener_, nullptr, nullptr);
       if (s == INVALID_SOCKET) return;
-      std::lock_guard lock(mutex_);
+      std::lock_guard<test_support::Mutex> lock(mutex_);
       if (stopping_) {
         Sockets().closesocket(s);
         return;
@@ -180,7 +178,7 @@ class TestServer {
     const std::string path = request.substr(start, request.find(' ', start) - start);
     Reply reply = Whole("404 Not Found", "<html>no such page</html>", "text/html");
     {
-      std::lock_guard lock(mutex_);
+      std::lock_guard<test_support::Mutex> lock(mutex_);
       requested_.push_back(path);
       if (auto found = replies_.find(path); found != replies_.end()) reply = found->second;
     }
@@ -193,14 +191,14 @@ class TestServer {
         Sockets().shutdown(s, SD_SEND);
         break;
       case Reply::Kind::kSilent: {
-        std::unique_lock lock(mutex_);
+        std::unique_lock<test_support::Mutex> lock(mutex_);
         stopped_.wait(lock, [this] { return stopping_; });
         break;
       }
       case Reply::Kind::kTrickle: {
         // A body promised whole and sent a byte at a time.
         if (!SendAll(s, head + "Content-Length: 100000\r\n\r\n")) break;
-        std::unique_lock lock(mutex_);
+        std::unique_lock<test_support::Mutex> lock(mutex_);
         while (!stopped_.wait_for(lock, 50ms, [this] { return stopping_; })) {
           lock.unlock();
           const bool sent = SendAll(s, "x");
@@ -214,7 +212,7 @@ class TestServer {
         if (!SendAll(s, head + "\r\n")) break;
         for (;;) {
           {
-            std::lock_guard lock(mutex_);
+            std::lock_guard<test_support::Mutex> lock(mutex_);
             if (stopping_) break;
           }
           if (!SendAll(s, chunk)) break;
@@ -222,17 +220,17 @@ class TestServer {
         break;
       }
     }
-    std::lock_guard lock(mutex_);
+    std::lock_guard<test_support::Mutex> lock(mutex_);
     live_.erase(s);
     Sockets().closesocket(s);
   }
 
   SOCKET listener_ = INVALID_SOCKET;
   unsigned short port_ = 0;
-  std::thread acceptor_;
-  std::vector<std::thread> connections_;
-  std::mutex mutex_;
-  std::condition_variable stopped_;
+  test_support::Thread acceptor_;
+  std::vector<test_support::Thread> connections_;
+  test_support::Mutex mutex_;
+  test_support::ConditionVariable stopped_;
   bool stopping_ = false;
   std::set<SOCKET> live_;
   std::map<std::string, Reply> replies_;

@@ -8,7 +8,6 @@
 #include <functional>
 #include <optional>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -213,7 +212,7 @@ TEST(RunningCopy, AStartRunsOnBesideAFrozenCopyAndTheNextReachesTheSurvivor) {
   const toolkit::UniqueKernelHandle made(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   const toolkit::UniqueKernelHandle thaw(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   high = true;
-  std::thread frozen([&] {  // its window made, and then no message served
+  test_support::Thread frozen([&] {  // its window made, and then no message served
     toolkit::RunningCopy copy(name.c_str());
     copy.Publish([] { ADD_FAILURE() << "a frozen copy came forward"; });
     ::SignalObjectAndWait(made.get(), thaw.get(), INFINITE, FALSE);
@@ -233,7 +232,7 @@ TEST(RunningCopy, AStartRunsOnBesideAFrozenCopyAndTheNextReachesTheSurvivor) {
   MSG none;
   ::PeekMessageW(&none, nullptr, 0, 0, PM_NOREMOVE);  // the busy time counts from here
   bool handed = false;
-  std::thread next([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s); });
+  test_support::Thread next([&] { handed = toolkit::RunningCopy(name.c_str()).HandOver(5s); });
   ::Sleep(3000);
   PumpUntil([&] { return came > 0; }, 6s);
   next.join();
@@ -271,7 +270,7 @@ TEST(RunningCopy, ADeniedStartStartsOnceTheOtherAccountsCopyHasGone) {
   toolkit::RunningCopy start(name.c_str());
   ASSERT_TRUE(theirs && start.AnotherMayRun());
   const auto began = Clock::now();
-  std::thread goes([&] {
+  test_support::Thread goes([&] {
     ::Sleep(500);
     theirs.reset();
   });

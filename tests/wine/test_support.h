@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,8 +27,73 @@
 
 namespace test_support {
 
-using Clock = std::chrono::steady_clock;
+using Clock = toolkit::SteadyClock;
 using std::chrono::milliseconds;
+
+// std::thread, std::mutex and std::condition_variable as the tests use them, on Windows'
+// own threads, slim locks and condition variables: GCC 12's win32 thread model, which
+// the program is built with, has none of the three.
+class Thread {
+ public:
+  Thread() = default;
+  template <typename Body>
+  explicit Thread(Body&& body) : body_(std::make_unique<std::function<void()>>(std::forward<Body>(body))) {
+    handle_.reset(::CreateThread(nullptr, 0, &Run, body_.get(), 0, nullptr));
+    if (!handle_) std::abort();  // as std::thread throws: no test goes on without its thread
+  }
+  Thread(Thread&&) noexcept = default;
+  Thread& operator=(Thread&&) noexcept = default;
+  ~Thread() {
+    if (joinable()) std::abort();  // as std::thread's: never left running
+  }
+  [[nodiscard]] bool joinable() const noexcept { return static_cast<bool>(handle_); }
+  void join() {
+    ::WaitForSingleObject(handle_.get(), INFINITE);
+    handle_.reset();
+    body_.reset();
+  }
+
+ private:
+  static DWORD WINAPI Run(void* body) {
+    (*static_cast<std::function<void()>*>(body))();
+    return 0;
+  }
+  std::unique_ptr<std::function<void()>> body_;
+  toolkit::UniqueKernelHandle handle_;
+};
+
+class Mutex {
+ public:
+  void lock() { ::AcquireSRWLockExclusive(&lock_); }
+  void unlock() { ::ReleaseSRWLockExclusive(&lock_); }
+  SRWLOCK* native() { return &lock_; }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+};
+
+class ConditionVariable {
+ public:
+  void notify_all() { ::WakeAllConditionVariable(&condition_); }
+  template <typename Lock, typename Predicate>
+  void wait(Lock& lock, Predicate done) {
+    while (!done()) ::SleepConditionVariableSRW(&condition_, lock.mutex()->native(), INFINITE, 0);
+  }
+  // Whether `done` holds, once it does or once `limit` has passed.
+  template <typename Lock, typename Predicate>
+  bool wait_for(Lock& lock, milliseconds limit, Predicate done) {
+    const auto until = Clock::now() + limit;
+    while (!done()) {
+      const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
+      if (left <= 0) return done();
+      ::SleepConditionVariableSRW(&condition_, lock.mutex()->native(), static_cast<DWORD>(left), 0);
+    }
+    return true;
+  }
+
+ private:
+  CONDITION_VARIABLE condition_ = CONDITION_VARIABLE_INIT;
+};
 
 // Never starts anything: the tests must not shut down or restart the machine. A watched
 // launch gets a watch on an event never set, so it posts nothing; End then posts its
