@@ -339,24 +339,32 @@ TEST_F(Process, WhereCmdWillNotRunTheSystemFoldersShutdownExeRuns) {
     PowerMode mode;
     const wchar_t* asked;
     const char* ran;  // as the stub notes it; none started
+    DWORD type = REG_DWORD;  // of the DisableCMD value; as text, too long for a number
   };
   const Case cases[] = {
       {1260, 0, nullptr, PowerMode::Shutdown, L"cmd shutdown ", "shutdown.exe -s -t 3"},  // SRP, AppLocker
       {4551, 0, nullptr, PowerMode::Restart, L"cmd shutdown ", "shutdown.exe -r -t 3"},   // App Control, S mode
+      {577, 0, nullptr, PowerMode::Shutdown, L"cmd shutdown ", "shutdown.exe -s -t 3"},   // unsigned, App Control
+      {786, 0, nullptr, PowerMode::Restart, L"cmd shutdown ", "shutdown.exe -r -t 3"},    // SRP, no notice
       {0, 0, HKEY_CURRENT_USER, PowerMode::Shutdown, L"shutdown ", "shutdown.exe -s -t 3"},
       {0, 0, HKEY_LOCAL_MACHINE, PowerMode::Restart, L"shutdown ", "shutdown.exe -r -t 3"},
+      {0, 0, HKEY_CURRENT_USER, PowerMode::Restart, L"shutdown ", "shutdown.exe -r -t 3", REG_SZ},
       {0, 0, nullptr, PowerMode::Shutdown, L"cmd ", "cmd.exe /c shutdown -s -t 3"},
       {1260, 786, nullptr, PowerMode::Shutdown, L"cmd shutdown ", nullptr},
       {2, 0, nullptr, PowerMode::Shutdown, L"cmd ", nullptr},
   };
   std::size_t ran = 0;
   for (const Case& c : cases) {
-    SCOPED_TRACE(Utf8(c.asked) + std::to_string(c.cmd_refused));
+    SCOPED_TRACE(Utf8(c.asked) + std::to_string(c.cmd_refused) + " type " + std::to_string(c.type));
     asked.clear();
     refusals[0] = c.cmd_refused, refusals[1] = c.shutdown_refused;
     const DWORD two = 2;
+    const wchar_t text[] = L"Prevent access to the command prompt";
+    const bool dword = c.type == REG_DWORD;
     std::unique_ptr<HKEY__, decltype(enable)> disabled(nullptr, enable);
-    if (c.disabled_in && ::RegSetKeyValueW(c.disabled_in, kPolicies, L"DisableCMD", REG_DWORD, &two, sizeof two) == 0)
+    if (c.disabled_in && ::RegSetKeyValueW(c.disabled_in, kPolicies, L"DisableCMD", c.type,
+                                           dword ? static_cast<const void*>(&two) : text,
+                                           dword ? sizeof two : sizeof text) == 0)
       disabled.reset(c.disabled_in);
     const auto started = launcher.LaunchWatched(
         {main_window::PowerCommandLine(c.mode), main_window::ShutdownExeCommandLine(c.mode)}, 2, window.hwnd(), kEnded);

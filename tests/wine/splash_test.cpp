@@ -203,12 +203,27 @@ BOOL WINAPI RecordLending(DWORD id) {
   return TRUE;
 }
 
+// A window of our class that answers the hand-over with another process's id.
+LRESULT CALLBACK AnswersForAnother(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message != ::RegisterWindowMessageW(L"MorvaneShutdown.SecondStart.4"))
+    return ::DefWindowProcW(window, message, wparam, lparam);
+  return static_cast<LRESULT>(::GetCurrentProcessId() + 4);
+}
+
 TEST(RunningCopy, AStartRunsOnBesideAFrozenCopyAndTheNextReachesTheSurvivor) {
   static bool high;  // the token's integrity: above medium for the frozen copy alone
   const test_support::StandIn<toolkit::ElevationQuery> integrity(toolkit::runs_elevated, [] { return high; });
   const test_support::StandIn<toolkit::MessageFilterFunction> filter(toolkit::change_message_filter, &RecordFilter);
   const test_support::StandIn<toolkit::LendForegroundFunction> lend(toolkit::lend_foreground, &RecordLending);
   const std::wstring name = L"Local\\MorvaneShutdown.Test." + std::to_wstring(::GetCurrentProcessId());
+  {  // neither a copy that cannot come forward yet nor a window answering for another process
+    toolkit::RunningCopy unready(name.c_str());
+    unready.Publish({});
+    const toolkit::UniqueWindow other(::CreateWindowExW(0, L"MorvaneShutdown.RunningCopy.4", L"", 0, 0, 0, 0, 0,
+                                                        HWND_MESSAGE, nullptr, ::GetModuleHandleW(nullptr), nullptr));
+    ::SetWindowLongPtrW(other.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&AnswersForAnother));
+    EXPECT_FALSE(toolkit::RunningCopy(name.c_str()).HandOver(300ms)) << "a start ended on no copy of ours";
+  }
   const toolkit::UniqueKernelHandle made(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   const toolkit::UniqueKernelHandle thaw(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
   high = true;
