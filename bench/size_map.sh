@@ -5,7 +5,8 @@
 # into build/size-map/; the shipped build/windows/MorvaneShutdown.exe is untouched.
 # Figures only; nothing here passes or fails.
 #   bash bench/size_map.sh [how many symbols, default 25]
-#   SIZE_MAP_BUILD=<build folder> bash bench/size_map.sh   (another, already configured build)
+#   SIZE_MAP_BUILD=<build folder> bash bench/size_map.sh   (another, already configured build:
+#                                                          build/windows-x86 for the x86 program)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=${1:-25}
@@ -49,7 +50,7 @@ def short(path):
 sizes = collections.Counter()
 section = None
 for line in text.split("\n"):
-    m = re.match(r"^ (\.text|\.rdata|\.data|\.pdata|\.xdata|\.bss)(\S*)(?:\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S+))?\s*$", line)
+    m = re.match(r"^ (\.text|\.rdata|\.data|\.pdata|\.xdata|\.eh_frame|\.bss)(\S*)(?:\s+0x([0-9a-f]+)\s+0x([0-9a-f]+)\s+(\S+))?\s*$", line)
     if m:
         if m.group(3):
             sizes[short(m.group(5))] += int(m.group(4), 16)
@@ -65,7 +66,7 @@ for line in text.split("\n"):
 by_library = collections.Counter()
 for name, size in sizes.items():
     by_library[name.split("(")[0] if "(" in name else "(the program's own objects, after LTO)"] += size
-print("== code and data by library (bytes: .text .rdata .data .pdata .xdata .bss)")
+print("== code and data by library (bytes: .text .rdata .data .pdata .xdata .eh_frame .bss)")
 for name, size in by_library.most_common():
     if size:
         print(f"  {size:8d}  {name}")
