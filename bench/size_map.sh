@@ -1,21 +1,24 @@
 #!/usr/bin/env bash
 # What the .exe is made of: its sections, its resources, the parts of the static
 # runtime it pulls in (and the symbol that pulled each in), and its largest symbols.
-# Relinks the windows preset's program once more, unstripped and with a link map,
-# into build/size-map/; the shipped build/windows/MorvaneShutdown.exe is untouched.
+# Relinks the windows preset's program (or another build's) once more, unstripped and
+# with a link map, into build/size-map/<build>/; the shipped MorvaneShutdown.exe is untouched.
 # Figures only; nothing here passes or fails.
 #   bash bench/size_map.sh [how many symbols, default 25]
 #   SIZE_MAP_BUILD=<build folder> bash bench/size_map.sh   (another, already configured build:
-#                                                          build/windows-x86 for the x86 program)
+#                                                           build/windows-x86 for the 32-bit one)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=${1:-25}
 build=${SIZE_MAP_BUILD:-build/windows}
-out=build/size-map
+out=build/size-map/$(basename "$build")
 mkdir -p "$out"
 
 if [ -z "${SIZE_MAP_BUILD:-}" ]; then cmake --preset windows >/dev/null; fi
 cmake --build "$build" --target MorvaneShutdown >/dev/null
+# The build's own binutils: x86_64-w64-mingw32- or i686-w64-mingw32-.
+prefix=$(sed -n 's|^CMAKE_NM:FILEPATH=\(.*-w64-mingw32\)-nm$|\1|p' "$build/CMakeCache.txt")
+[ -n "$prefix" ] || { echo "$build is not a mingw-w64 build" >&2; exit 1; }
 
 # The link as the build runs it, without -s and with a map.
 link=$(cd "$build" && ninja -t commands MorvaneShutdown.exe | tail -1)
@@ -30,7 +33,7 @@ exe=$build/MorvaneShutdown.exe
 echo "== $exe: $(stat -c %s "$exe") bytes ($(( $(stat -c %s "$exe") / 1024 )) KiB), stripped"
 echo
 echo "== sections (bytes)"
-x86_64-w64-mingw32-size -A "$exe" | awk 'NR > 2 && $2 > 0 { printf "  %-8s %8d\n", $1, $2 }'
+"$prefix-size" -A "$exe" | awk 'NR > 2 && $2 > 0 { printf "  %-8s %8d\n", $1, $2 }'
 echo
 echo "== resource files app.rc embeds (bytes)"
 for f in $(grep -o '"[A-Za-z0-9_.]*\.[a-z]*"' resources/app.rc | tr -d '"' | grep -v '\.h$' | sort -u); do
@@ -90,7 +93,7 @@ while i < len(lines):
     else:
         i += 1
 print("== runtime members and what pulled them in (system import stubs left out)")
-skip = re.compile(r"lib(kernel32|user32|gdi32|shell32|wininet|comctl32|advapi32)\.a|libmsvcrt\.a\(lib(msvcrt_defs|64_libmsvcrt_os)|dhwks|dxhs|libmsvcrt_def")
+skip = re.compile(r"lib(kernel32|user32|gdi32|shell32|wininet|comctl32|advapi32)\.a|libmsvcrt\.a\(lib(msvcrt_defs|(64|32)_libmsvcrt_os)|dhwks|dxhs|libmsvcrt_def")
 for member, why in pairs:
     if skip.search(member) or "morvane" in member:
         continue
@@ -99,7 +102,7 @@ for member, why in pairs:
 EOF
 echo
 echo "== largest symbols (bytes)"
-x86_64-w64-mingw32-nm --size-sort -S -C "$out/MorvaneShutdown.exe" | awk '$3 ~ /^[TtRrDdBb]$/' | tail -n "$top" |
+"$prefix-nm" --size-sort -S -C "$out/MorvaneShutdown.exe" | awk '$3 ~ /^[TtRrDdBb]$/' | tail -n "$top" |
   python3 -c '
 import sys
 for line in reversed(sys.stdin.read().splitlines()):

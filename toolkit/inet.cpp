@@ -217,7 +217,9 @@ std::optional<InetResponse> Exchange(const Transfer& transfer) {
 
 DWORD WINAPI Work(void* parameter) {
   auto* transfer = static_cast<Transfer*>(parameter);
-#if defined(__cpp_exceptions)
+// Visual C++ documents _CPPUNWIND as its sign of exceptions; its releases before 2019
+// define no __cpp_exceptions, and would lose the catch-all without it.
+#if defined(__cpp_exceptions) || defined(_CPPUNWIND)
   try {
     transfer->response = Exchange(*transfer);
   } catch (...) {

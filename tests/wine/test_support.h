@@ -42,7 +42,12 @@ class Thread {
     if (!handle_) std::abort();  // as std::thread throws: no test goes on without its thread
   }
   Thread(Thread&&) noexcept = default;
-  Thread& operator=(Thread&&) noexcept = default;
+  Thread& operator=(Thread&& other) noexcept {
+    if (joinable()) std::abort();  // as std::thread's: its body is never freed under it
+    body_ = std::move(other.body_);
+    handle_ = std::move(other.handle_);
+    return *this;
+  }
   ~Thread() {
     if (joinable()) std::abort();  // as std::thread's: never left running
   }
