@@ -89,7 +89,8 @@ TEST(DisablesCommandPrompt, AnyValueButADwordZero) {
   EXPECT_FALSE(toolkit::DisablesCommandPrompt(std::nullopt));
   EXPECT_FALSE(toolkit::DisablesCommandPrompt(RegistryValue{4, {0, 0, 0, 0}}));
   for (const RegistryValue& value : {RegistryValue{4, {1, 0, 0, 0}}, RegistryValue{4, {2, 0, 0, 0}},
-                                     RegistryValue{4, {0, 0, 0, 1}}, RegistryValue{1, {'0', 0}}, RegistryValue{4, {}}})
+                                     RegistryValue{4, {0, 0, 0, 1}}, RegistryValue{1, {'0', 0}}, RegistryValue{4, {}},
+                                     RegistryValue{1, {}}})  // too long to read: its type, no bytes
     EXPECT_TRUE(toolkit::DisablesCommandPrompt(value)) << value.type << " of " << value.data.size() << " bytes";
 }
 
