@@ -11,7 +11,7 @@
 #include <atomic>
 #include <functional>
 #include <map>
-#include <mutex>  // lock_guard and unique_lock, over test_support::Mutex
+#include <mutex>  // lock_guard, over test_support::Mutex
 #include <optional>
 #include <set>
 #include <string>
@@ -122,7 +122,7 @@ class TestServer {
       stopping_ = true;
       for (SOCKET s : live_) Sockets().shutdown(s, SD_BOTH);
     }
-    stopped_.notify_all();
+    ::SetEvent(stopped_.get());
     if (listener_ != INVALID_SOCKET) Sockets().closesocket(listener_);
     if (acceptor_.joinable()) acceptor_.join();
     for (test_support::Thread& t : connections_) t.join();
@@ -190,20 +190,13 @@ class TestServer {
         SendAll(s, head + reply.body);
         Sockets().shutdown(s, SD_SEND);
         break;
-      case Reply::Kind::kSilent: {
-        std::unique_lock<test_support::Mutex> lock(mutex_);
-        stopped_.wait(lock, [this] { return stopping_; });
+      case Reply::Kind::kSilent:
+        ::WaitForSingleObject(stopped_.get(), INFINITE);
         break;
-      }
       case Reply::Kind::kTrickle: {
         // A body promised whole and sent a byte at a time.
         if (!SendAll(s, head + "Content-Length: 100000\r\n\r\n")) break;
-        std::unique_lock<test_support::Mutex> lock(mutex_);
-        while (!stopped_.wait_for(lock, 50ms, [this] { return stopping_; })) {
-          lock.unlock();
-          const bool sent = SendAll(s, "x");
-          lock.lock();
-          if (!sent) break;
+        while (::WaitForSingleObject(stopped_.get(), 50) == WAIT_TIMEOUT && SendAll(s, "x")) {
         }
         break;
       }
@@ -230,7 +223,7 @@ class TestServer {
   test_support::Thread acceptor_;
   std::vector<test_support::Thread> connections_;
   test_support::Mutex mutex_;
-  test_support::ConditionVariable stopped_;
+  const toolkit::UniqueKernelHandle stopped_{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};  // set by Stop
   bool stopping_ = false;
   std::set<SOCKET> live_;
   std::map<std::string, Reply> replies_;

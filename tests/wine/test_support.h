@@ -30,9 +30,8 @@ namespace test_support {
 using Clock = toolkit::SteadyClock;
 using std::chrono::milliseconds;
 
-// std::thread, std::mutex and std::condition_variable as the tests use them, on Windows'
-// own threads, slim locks and condition variables: GCC 12's win32 thread model, which
-// the program is built with, has none of the three.
+// std::thread and std::mutex as the tests use them, on Windows' own threads and slim
+// locks: GCC 12's win32 thread model, which the program is built with, has neither.
 class Thread {
  public:
   Thread() = default;
@@ -77,28 +76,6 @@ class Mutex {
   SRWLOCK lock_ = SRWLOCK_INIT;
 };
 
-class ConditionVariable {
- public:
-  void notify_all() { ::WakeAllConditionVariable(&condition_); }
-  template <typename Lock, typename Predicate>
-  void wait(Lock& lock, Predicate done) {
-    while (!done()) ::SleepConditionVariableSRW(&condition_, lock.mutex()->native(), INFINITE, 0);
-  }
-  // Whether `done` holds, once it does or once `limit` has passed.
-  template <typename Lock, typename Predicate>
-  bool wait_for(Lock& lock, milliseconds limit, Predicate done) {
-    const auto until = Clock::now() + limit;
-    while (!done()) {
-      const auto left = std::chrono::duration_cast<milliseconds>(until - Clock::now()).count();
-      if (left <= 0) return done();
-      ::SleepConditionVariableSRW(&condition_, lock.mutex()->native(), static_cast<DWORD>(left), 0);
-    }
-    return true;
-  }
-
- private:
-  CONDITION_VARIABLE condition_ = CONDITION_VARIABLE_INIT;
-};
 
 // Never starts anything: the tests must not shut down or restart the machine. A watched
 // launch gets a watch on an event never set, so it posts nothing; End then posts its
